@@ -1,0 +1,53 @@
+#include "rand_generator.h"
+
+namespace init_bicluster {
+
+namespace {
+
+// Words of state are combined as r[i] = r[i - 31] + r[i - 3] (mod 2^32) and
+// each output is the new word without its lowest bit.
+constexpr std::size_t k_separation = 3;
+
+// The library throws away this many outputs after seeding.
+constexpr int k_discarded = 310;
+
+}  // namespace
+
+rand_generator::rand_generator(uint32_t seed) {
+  // The library treats seed 0 as 1, then fills the state with the
+  // Park-Miller sequence r[i] = 16807 * r[i - 1] mod (2^31 - 1), computed in
+  // 32-bit signed words by Schrage's method (so a seed above 2^31 - 1 starts
+  // as a negative word, as in the library).
+  if (seed == 0) seed = 1;
+  std::array<uint32_t, k_degree> seeded;
+  int32_t word = static_cast<int32_t>(seed);
+  seeded[0] = seed;
+  for (std::size_t i = 1; i < k_degree; ++i) {
+    const int64_t high = word / 127773;
+    const int64_t low = word % 127773;
+    word = static_cast<int32_t>(16807 * low - 2836 * high);
+    if (word < 0) word += 2147483647;
+    seeded[i] = static_cast<uint32_t>(word);
+  }
+  // The library's first new word is r[3] + r[0]: its ring starts as if
+  // r[0..2] had been repeated after r[30], so the oldest word is r[3].
+  for (std::size_t i = 0; i < k_degree; ++i) {
+    state_[i] = seeded[(i + k_separation) % k_degree];
+  }
+  for (int i = 0; i < k_discarded; ++i) next();
+}
+
+void rand_generator::refill() {
+  // Extend the state by a whole block in one array, r[i] for i from k_degree
+  // on, then keep its last k_degree words as the new state.
+  std::array<uint32_t, k_degree + k_block_size> words;
+  for (std::size_t i = 0; i < k_degree; ++i) words[i] = state_[i];
+  for (std::size_t i = k_degree; i < words.size(); ++i) {
+    words[i] = words[i - k_degree] + words[i - k_separation];
+    block_[i - k_degree] = words[i] >> 1;
+  }
+  for (std::size_t i = 0; i < k_degree; ++i) state_[i] = words[k_block_size + i];
+  position_ = 0;
+}
+
+}  // namespace init_bicluster

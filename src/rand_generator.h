@@ -1,0 +1,55 @@
+// The pseudo-random sequence of the C library's srand and rand on Linux.
+#ifndef INIT_BICLUSTER_RAND_GENERATOR_H_
+#define INIT_BICLUSTER_RAND_GENERATOR_H_
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace init_bicluster {
+
+// Yields, for a seed S, exactly the values that glibc's `srand(S)` followed by
+// calls to `rand()` yields (its additive feedback generator with 31 words of
+// state), without a lock and a block at a time. Every value lies in 0 to
+// 2^31 - 1. Copyable; each copy continues the sequence on its own.
+class rand_generator {
+ public:
+  // Number of values produced per refill of the block.
+  static constexpr std::size_t k_block_size = 512;
+
+  // Starts the sequence of `srand(seed)`.
+  explicit rand_generator(uint32_t seed);
+
+  // Returns the next value of the sequence.
+  uint32_t next() {
+    if (position_ == k_block_size) refill();
+    return block_[position_++];
+  }
+
+  // Returns the values not yet taken from the current block, refilling it first
+  // when it is used up; never empty. They stay untaken until `take` is called,
+  // so a caller can look ahead at them.
+  std::span<const uint32_t> peek() {
+    if (position_ == k_block_size) refill();
+    return {block_.data() + position_, k_block_size - position_};
+  }
+
+  // Marks the first `count` values of the last `peek` as taken. Requires
+  // `count` to be at most the size of that span.
+  void take(std::size_t count) { position_ += count; }
+
+ private:
+  static constexpr std::size_t k_degree = 31;
+
+  void refill();
+
+  // The last k_degree words of the generator's state, oldest first.
+  std::array<uint32_t, k_degree> state_{};
+  std::array<uint32_t, k_block_size> block_{};
+  std::size_t position_ = k_block_size;
+};
+
+}  // namespace init_bicluster
+
+#endif  // INIT_BICLUSTER_RAND_GENERATOR_H_

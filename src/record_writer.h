@@ -1,0 +1,94 @@
+// The text layout of bicluster records, buffered onto an output sink.
+#ifndef INIT_BICLUSTER_RECORD_WRITER_H_
+#define INIT_BICLUSTER_RECORD_WRITER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "output_sink.h"
+#include "run_params.h"
+
+namespace init_bicluster {
+
+// Writes records of five lines: "BICLUSTER <index>", the fixed row, the free
+// rows each followed by one space, the fixed column, and every column but the
+// fixed one in ascending order, each followed by one space. Numbers are
+// decimal without fill, as printf's "%d" writes them. Bytes reach the sink in
+// large blocks; after the sink's first failure nothing more is sent to it.
+class record_writer {
+ public:
+  // Bytes gathered before they are handed to the sink.
+  static constexpr std::size_t k_buffer_size = std::size_t{1} << 18;
+  // Largest end of record (fixed column and column list) kept ready-made;
+  // a longer one is formatted again for every record.
+  static constexpr std::size_t k_tail_cache_limit = std::size_t{64} << 20;
+  // Smallest buffer that holds a header line.
+  static constexpr std::size_t k_min_buffer_size = 32;
+
+  // Prepares to write the records of `params` to `sink`, gathering
+  // `buffer_size` bytes at a time. Requires `sink` to outlive the writer and
+  // `buffer_size` to be at least k_min_buffer_size.
+  record_writer(output_sink& sink, const run_params& params,
+                std::size_t buffer_size = k_buffer_size,
+                std::size_t tail_cache_limit = k_tail_cache_limit);
+
+  record_writer(const record_writer&) = delete;
+  record_writer& operator=(const record_writer&) = delete;
+
+  // Writes the header line with `index` and the fixed-row line.
+  void begin_record(int32_t index);
+
+  // Writes `row` as the next member of the free-row list. Requires a row
+  // index below 2^31.
+  void add_free_row(uint32_t row) {
+    if (buffer_size_ - used_ < k_member_room) flush();
+    used_ = static_cast<std::size_t>(append_member(buffer_.get() + used_, row) - buffer_.get());
+  }
+
+  // Ends the free-row list and writes the fixed-column line and the column list.
+  void end_record();
+
+  // Whether the sink has failed; from then on writing does nothing.
+  bool failed() const { return error_ != 0; }
+
+  // Hands every gathered byte to the sink. Returns 0, or the errno value of the
+  // sink's first failure.
+  int finish();
+
+  // Writes the decimal digits of `value` and one space at `out`, which must
+  // have room for k_member_room bytes; returns the end of what it wrote.
+  static char* append_member(char* out, uint32_t value);
+
+ private:
+  // Room for a 32-bit number with its sign and a following space.
+  static constexpr std::size_t k_member_room = 12;
+  static constexpr std::string_view k_header_word = "BICLUSTER ";
+
+  void flush();
+  void put(std::string_view text);
+  void put_columns();
+
+  output_sink& sink_;
+  const int32_t num_columns_;
+  const int32_t fixed_column_;
+  // "\n<fixed row>\n", which follows every header's index.
+  const std::string after_index_;
+  // "\n<fixed column>\n", which closes the free-row list.
+  const std::string after_free_rows_;
+  // The column list with its line feed, when short enough to keep.
+  std::string column_line_;
+  bool column_line_cached_ = false;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t buffer_size_;
+  std::size_t used_ = 0;
+  int error_ = 0;
+};
+
+// Length in bytes of the column list of a record, its line feed left out.
+uint64_t column_list_length(int32_t num_columns, int32_t fixed_column);
+
+}  // namespace init_bicluster
+
+#endif  // INIT_BICLUSTER_RECORD_WRITER_H_

@@ -1,0 +1,162 @@
+// Runs the built executable and checks its status, messages and file.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bicluster_file_check.h"
+#include "process_runner.h"
+#include "run_params.h"
+
+namespace init_bicluster {
+namespace {
+
+const std::string k_usage_tail =
+    ": Create initial biclusters, potentialy with fixed rows and columns\n"
+    "Args: <num rows> <num columns> <num biclusters> <min rows> <max rows> "
+    "<fixed row | -1> <fixed column | -1> <output filename>\n";
+
+class CommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/init_bicluster_cli_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    output_ = directory_ + "/out.txt";
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  // Runs the tool with `arguments` after its name.
+  process_result run(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "init_bicluster");
+    return run_process(TOOL_PATH, arguments);
+  }
+
+  bool output_exists() const { return std::filesystem::exists(output_); }
+
+  std::string directory_;
+  std::string output_;
+};
+
+TEST_F(CommandLine, ShortCommandLinesGetTheUsageAndCreateNothing) {
+  for (const std::size_t count : {0, 1, 7}) {
+    std::vector<std::string> arguments = {"my tool"};
+    const std::vector<std::string> all = {"6", "4", "2", "2", "3", "4", "2", output_};
+    arguments.insert(arguments.end(), all.begin(), all.begin() + static_cast<long>(count));
+    const process_result result = run_process(TOOL_PATH, arguments);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.standard_output, "my tool" + k_usage_tail);
+    EXPECT_EQ(result.standard_error, "");
+    EXPECT_FALSE(output_exists());
+  }
+}
+
+TEST_F(CommandLine, WritesAValidFileAndIgnoresExtraArguments) {
+  for (const int extra : {0, 1, 92}) {
+    std::vector<std::string> arguments = {"300", "40", "12", "5", "60", "17", "39", output_};
+    for (int i = 0; i < extra; ++i) arguments.push_back("x" + std::to_string(i));
+    const process_result result = run(arguments);
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.standard_output, "");
+    EXPECT_EQ(result.standard_error, "");
+    std::vector<const char*> texts;
+    for (const std::string& argument : arguments) texts.push_back(argument.c_str());
+    EXPECT_EQ(check_bicluster_file(read_file(output_), parse_run_params(texts.data())), "");
+  }
+}
+
+TEST_F(CommandLine, RefusalsLeaveAnExistingFileAsItWas) {
+  const struct {
+    std::vector<std::string> numbers;
+    std::string message;
+  } cases[] = {
+      {{"10", "4", "2", "1", "11", "-1", "-1"}, "Max rows (11) is greater than num rows (10)\n"},
+      {{"-5", "4", "2", "-9", "-6", "-1", "-1"}, "Num rows (-5) must not be negative\n"},
+      {{"10", "4", "2", "6", "5", "-1", "-1"}, "Min rows (6) is greater than max rows (5)\n"},
+      {{"10", "4", "2", "1", "3", "10", "-1"},
+       "Fixed row (10) must be -1 or a row index from 0 to 9\n"},
+      {{"1e6", "4", "2", "1", "1", "1", "-1"},
+       "Fixed row (1) must be -1 or a row index from 0 to 0\n"},
+  };
+  for (const auto& c : cases) {
+    write_file(output_, "precious\n");
+    std::vector<std::string> arguments = c.numbers;
+    arguments.push_back(output_);
+    const process_result result = run(arguments);
+    EXPECT_EQ(result.exit_status, 1);
+    EXPECT_EQ(result.standard_output, "");
+    EXPECT_EQ(result.standard_error, c.message);
+    EXPECT_EQ(read_file(output_), "precious\n");
+  }
+}
+
+TEST_F(CommandLine, AnUnopenablePathIsReported) {
+  const process_result result =
+      run({"10", "4", "2", "1", "10", "-1", "-1", directory_ + "/missing/out.txt"});
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.standard_output, "");
+  EXPECT_EQ(result.standard_error, "Could not open output file\n");
+}
+
+TEST_F(CommandLine, NoBiclustersLeavesAnEmptyFile) {
+  for (const char* count : {"0", "-3"}) {
+    write_file(output_, "old contents\n");
+    const process_result result = run({"10", "4", count, "1", "10", "-1", "-1", output_});
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.standard_error, "");
+    EXPECT_TRUE(output_exists());
+    EXPECT_EQ(read_file(output_), "");
+  }
+}
+
+TEST_F(CommandLine, CreatesTheFileWithTheUsualMode) {
+  const mode_t old_mask = umask(022);
+  const process_result result = run({"5", "2", "1", "1", "2", "-1", "-1", output_});
+  umask(old_mask);
+  ASSERT_EQ(result.exit_status, 0);
+  struct stat info;
+  ASSERT_EQ(stat(output_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
+}
+
+TEST_F(CommandLine, AFullDeviceIsAFailure) {
+  const struct {
+    const char* what;
+    std::vector<std::string> numbers;
+  } cases[] = {
+      {"fails only at the end", {"6", "4", "2", "2", "3", "4", "2"}},
+      {"fails while writing", {"20000", "20000", "2000", "10", "100", "5", "7"}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = c.numbers;
+    arguments.push_back("/dev/full");
+    const process_result result = run(arguments);
+    EXPECT_EQ(result.exit_status, 1) << c.what;
+    EXPECT_EQ(result.standard_output, "") << c.what;
+    EXPECT_EQ(result.standard_error, "Could not write output file: No space left on device\n")
+        << c.what;
+  }
+}
+
+TEST_F(CommandLine, RunsInTheSameSecondWriteTheSameFile) {
+  const std::string second = directory_ + "/second.txt";
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    const std::time_t before = std::time(nullptr);
+    const process_result first_run = run({"1000", "10", "20", "5", "50", "3", "4", output_});
+    const process_result second_run = run({"1000", "10", "20", "5", "50", "3", "4", second});
+    if (std::time(nullptr) != before) continue;  // The clock ticked between them.
+    ASSERT_EQ(first_run.exit_status, 0);
+    ASSERT_EQ(second_run.exit_status, 0);
+    EXPECT_EQ(read_file(output_), read_file(second));
+    return;
+  }
+  GTEST_SKIP() << "the clock ticked during every attempt";
+}
+
+}  // namespace
+}  // namespace init_bicluster

@@ -1,0 +1,103 @@
+#include "generator.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bicluster_file_check.h"
+#include "process_runner.h"
+
+namespace init_bicluster {
+namespace {
+
+run_params make_params(std::vector<int32_t> numbers) {
+  run_params params;
+  params.num_rows = numbers[0];
+  params.num_columns = numbers[1];
+  params.num_biclusters = numbers[2];
+  params.min_rows = numbers[3];
+  params.max_rows = numbers[4];
+  params.fixed_row = numbers[5];
+  params.fixed_column = numbers[6];
+  return params;
+}
+
+std::string generate(const run_params& params, uint32_t seed) {
+  row_stamp table;
+  EXPECT_TRUE(table.allocate(params.num_rows));
+  rand_generator random(seed);
+  string_sink sink;
+  EXPECT_EQ(generate_biclusters(params, table, random, sink), 0);
+  return sink.text();
+}
+
+// Each line of cases.tsv: a name, a seed and the seven numeric arguments in
+// their command-line spelling; NAME.txt holds the exact expected file.
+TEST(Generator, WritesTheKnownAnswersExactly) {
+  std::ifstream cases(std::string(TEST_DATA_DIR) + "/cases.tsv");
+  std::string line;
+  int checked = 0;
+  while (std::getline(cases, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string name;
+    uint32_t seed = 0;
+    fields >> name >> seed;
+    std::vector<std::string> texts(7);
+    std::vector<const char*> arguments;
+    for (std::string& text : texts) {
+      fields >> text;
+      arguments.push_back(text.c_str());
+    }
+    arguments.push_back("unused");
+    const run_params params = parse_run_params(arguments.data());
+    ASSERT_FALSE(check_run_params(params).has_value()) << name;
+    EXPECT_EQ(generate(params, seed), read_file(std::string(TEST_DATA_DIR) + "/" + name + ".txt"))
+        << name;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 7);
+}
+
+TEST(Generator, KeepsTheFileRulesAcrossArgumentSets) {
+  const int32_t least = -2147483647 - 1;
+  const std::vector<std::vector<int32_t>> cases = {
+      {6, 4, 2, 2, 3, 4, 2},
+      {10, 5, 20, 10, 10, -1, -1},    // every row, in random order
+      {10, 5, 20, 10, 10, 3, 0},      // every row, one of them fixed
+      {9, 6, 30, -3, 2, -1, -7},      // sizes at and below zero
+      {9, 6, 30, -3, 2, 8, 5},        // ... with a fixed row
+      {9, 0, 5, 1, 1, 4, 9},          // fixed size one: no free rows; no columns
+      {9, -4, 5, 1, 3, -1, 2},        // negative columns
+      {0, 3, 4, 0, 0, -1, 1},         // empty matrix
+      {1, 1, 3, 1, 1, 0, 0},
+      {1000, 30, 40, 1, 1000, 999, 29},
+      {50, 20, 40, least, 50, 7, 3},  // the widest spread of sizes
+      {50, 2, 5, least, least, 7, 3}, // least size, fixed row: no draw loop
+      {300, 40, 12, 5, 60, 17, 39},
+      {5, 3, 0, 1, 3, -1, 2},
+      {5, 3, -3, 1, 3, -1, 2},
+  };
+  for (const auto& numbers : cases) {
+    const run_params params = make_params(numbers);
+    ASSERT_FALSE(check_run_params(params).has_value());
+    for (const uint32_t seed : {1u, 7u, 2024u, 4000000000u}) {
+      EXPECT_EQ(check_bicluster_file(generate(params, seed), params), "")
+          << "seed " << seed << ", arguments " << numbers[0] << " " << numbers[1] << " "
+          << numbers[2] << " " << numbers[3] << " " << numbers[4] << " " << numbers[5] << " "
+          << numbers[6];
+    }
+  }
+}
+
+TEST(Generator, SameSeedSameFileOtherSeedOtherFile) {
+  const run_params params = make_params({1000, 10, 20, 5, 50, 3, 4});
+  EXPECT_EQ(generate(params, 5), generate(params, 5));
+  EXPECT_NE(generate(params, 5), generate(params, 6));
+}
+
+}  // namespace
+}  // namespace init_bicluster

@@ -1,0 +1,77 @@
+#include "process_runner.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace init_bicluster {
+
+namespace {
+
+std::string temporary_path() {
+  char name[] = "/tmp/init_bicluster_capture_XXXXXX";
+  const int descriptor = mkstemp(name);
+  if (descriptor >= 0) close(descriptor);
+  return name;
+}
+
+}  // namespace
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return contents.str();
+}
+
+void write_file(const std::string& path, const std::string& contents) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << contents;
+}
+
+process_result run_process(const std::string& program, const std::vector<std::string>& arguments,
+                           int timeout_seconds) {
+  const std::string out_path = temporary_path();
+  const std::string err_path = temporary_path();
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+
+  const pid_t child = fork();
+  if (child == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int out = open(out_path.c_str(), O_WRONLY | O_TRUNC);
+    const int err = open(err_path.c_str(), O_WRONLY | O_TRUNC);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  process_result result;
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      status = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (status != -1 && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  result.standard_output = read_file(out_path);
+  result.standard_error = read_file(err_path);
+  unlink(out_path.c_str());
+  unlink(err_path.c_str());
+  return result;
+}
+
+}  // namespace init_bicluster

@@ -1,0 +1,33 @@
+// Running a program as a child process and capturing what it did.
+#ifndef INIT_BICLUSTER_TESTS_PROCESS_RUNNER_H_
+#define INIT_BICLUSTER_TESTS_PROCESS_RUNNER_H_
+
+#include <string>
+#include <vector>
+
+namespace init_bicluster {
+
+// What a finished child process left behind.
+struct process_result {
+  // The exit status, or -1 when the process did not exit normally (a signal,
+  // or killed for taking too long).
+  int exit_status = -1;
+  std::string standard_output;
+  std::string standard_error;
+};
+
+// Runs `program` with the argument vector `arguments` (the first entry is what
+// the program sees as its name) and no standard input, waiting at most
+// `timeout_seconds`. Requires an existing, executable `program`.
+process_result run_process(const std::string& program, const std::vector<std::string>& arguments,
+                           int timeout_seconds = 60);
+
+// Reads a whole file; empty when it cannot be read.
+std::string read_file(const std::string& path);
+
+// Writes `contents` to `path`, replacing it.
+void write_file(const std::string& path, const std::string& contents);
+
+}  // namespace init_bicluster
+
+#endif  // INIT_BICLUSTER_TESTS_PROCESS_RUNNER_H_
