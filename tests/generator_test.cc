@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "bicluster_file_check.h"
 #include "process_runner.h"
+#include "reference_model.h"
 
 namespace init_bicluster {
 namespace {
@@ -97,6 +101,42 @@ TEST(Generator, SameSeedSameFileOtherSeedOtherFile) {
   const run_params params = make_params({1000, 10, 20, 5, 50, 3, 4});
   EXPECT_EQ(generate(params, 5), generate(params, 5));
   EXPECT_NE(generate(params, 5), generate(params, 6));
+}
+
+std::string generate_reference(const run_params& params, uint32_t seed) {
+  char* text = nullptr;
+  std::size_t length = 0;
+  std::FILE* out = open_memstream(&text, &length);
+  EXPECT_GE(write_reference_file(params, seed, out), 0);
+  std::fclose(out);
+  std::string result(text, length);
+  std::free(text);
+  return result;
+}
+
+// Random argument sets around the boundaries: sizes at and below zero, every
+// row taken, fixed rows and columns in and out of range, no columns.
+TEST(Generator, MatchesTheStraightforwardModel) {
+  std::mt19937 choose(20261208);
+  auto pick = [&](int32_t low, int32_t high) {
+    return std::uniform_int_distribution<int32_t>(low, high)(choose);
+  };
+  for (int trial = 0; trial < 400; ++trial) {
+    run_params params;
+    params.num_rows = pick(0, 1) == 0 ? pick(0, 12) : pick(13, 5000);
+    params.num_columns = pick(-3, 40);
+    params.num_biclusters = pick(-2, 30);
+    params.max_rows = pick(0, 3) == 0 ? params.num_rows : pick(-4, params.num_rows);
+    params.min_rows = pick(0, 3) == 0 ? params.max_rows : pick(params.max_rows - 8, params.max_rows);
+    params.fixed_row = params.num_rows > 0 && pick(0, 1) == 0 ? pick(0, params.num_rows - 1) : -1;
+    params.fixed_column = pick(-3, params.num_columns + 2);
+    const uint32_t seed = static_cast<uint32_t>(choose());
+    ASSERT_FALSE(check_run_params(params).has_value());
+    ASSERT_EQ(generate(params, seed), generate_reference(params, seed))
+        << "seed " << seed << ", arguments " << params.num_rows << " " << params.num_columns
+        << " " << params.num_biclusters << " " << params.min_rows << " " << params.max_rows << " "
+        << params.fixed_row << " " << params.fixed_column;
+  }
 }
 
 }  // namespace
