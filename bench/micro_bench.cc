@@ -1,0 +1,82 @@
+// Micro-benchmarks of the pieces on the hot path.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "generator.h"
+#include "rand_generator.h"
+#include "record_writer.h"
+
+namespace init_bicluster {
+namespace {
+
+// Takes bytes and throws them away.
+class null_sink final : public output_sink {
+ public:
+  int write(std::string_view bytes) override {
+    benchmark::DoNotOptimize(bytes.data());
+    return 0;
+  }
+};
+
+void rand_generator_next(benchmark::State& state) {
+  rand_generator random(1);
+  for (auto _ : state) benchmark::DoNotOptimize(random.next());
+}
+BENCHMARK(rand_generator_next);
+
+void library_rand(benchmark::State& state) {
+  std::srand(1);
+  for (auto _ : state) benchmark::DoNotOptimize(std::rand());
+}
+BENCHMARK(library_rand);
+
+void record_writer_free_rows(benchmark::State& state) {
+  null_sink sink;
+  run_params params;
+  record_writer writer(sink, params);
+  std::vector<uint32_t> rows(rand_generator::k_block_size);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    rows[i] = static_cast<uint32_t>(i * 7919 % 10000000);
+  for (auto _ : state) writer.add_free_rows(rows);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(rows.size()));
+}
+BENCHMARK(record_writer_free_rows);
+
+// Whole generation into a null sink; items are records.
+void generate(benchmark::State& state, run_params params) {
+  null_sink sink;
+  for (auto _ : state) {
+    row_stamp table;
+    table.allocate(params.num_rows, params.num_biclusters);
+    rand_generator random(1);
+    generate_biclusters(params, table, random, sink);
+  }
+  state.SetItemsProcessed(state.iterations() * params.num_biclusters);
+}
+
+run_params workload(int32_t rows, int32_t columns, int32_t biclusters, int32_t min_rows,
+                    int32_t max_rows, int32_t fixed_row, int32_t fixed_column) {
+  run_params params;
+  params.num_rows = rows;
+  params.num_columns = columns;
+  params.num_biclusters = biclusters;
+  params.min_rows = min_rows;
+  params.max_rows = max_rows;
+  params.fixed_row = fixed_row;
+  params.fixed_column = fixed_column;
+  return params;
+}
+
+BENCHMARK_CAPTURE(generate, tall, workload(10000000, 10, 20, 10000, 100000, -1, -1))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(generate, dense, workload(100000, 10, 5, 100000, 100000, -1, -1))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(generate, wide, workload(20000, 20000, 200, 10, 100, 5, 7))
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace init_bicluster
+
+BENCHMARK_MAIN();
