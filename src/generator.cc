@@ -1,13 +1,82 @@
 #include "generator.h"
 
+#include <algorithm>
+
 #include "record_writer.h"
 
 namespace init_bicluster {
 
-int generate_biclusters(const run_params& params, row_stamp& table, rand_generator& random,
-                        output_sink& sink) {
+namespace {
+
+__extension__ typedef unsigned __int128 uint128;
+
+// value % divisor by two multiplications instead of a division (the method of
+// Lemire, Kaser and Kurz), exact for every 32-bit value and divisor.
+class fast_modulo {
+ public:
+  explicit fast_modulo(uint32_t divisor)
+      : divisor_(divisor), multiplier_(UINT64_MAX / std::max<uint32_t>(divisor, 1) + 1) {}
+
+  uint32_t operator()(uint32_t value) const {
+    const uint64_t fraction = multiplier_ * value;
+    return static_cast<uint32_t>((static_cast<uint128>(fraction) * divisor_) >> 64);
+  }
+
+ private:
+  uint64_t divisor_;
+  uint64_t multiplier_;
+};
+
+// Values looked at together: at most a block of the generator, at least
+// enough to keep the loop's fixed costs small.
+constexpr std::size_t k_least_batch = 64;
+
+// How many draws ahead a row's table entry is fetched: enough to cover a miss
+// to memory, few enough not to overrun the misses the core can keep going.
+constexpr std::size_t k_prefetch_distance = 16;
+
+// Draws `size` distinct free rows for the bicluster whose stamp is `stamp` and
+// writes them in the order drawn. The draws are taken a batch at a time: the
+// rows of a batch are computed and their table entries fetched ahead, and the
+// test-and-stamp loop has no branch on whether a row was new, since how many
+// values are consumed does not depend on anything but the values themselves.
+template <typename entry>
+void draw_free_rows(int64_t size, entry stamp, entry* stamps, const fast_modulo& to_row,
+                    rand_generator& random, record_writer& writer) {
+  uint32_t rows[rand_generator::k_block_size];
+  uint32_t fresh_rows[rand_generator::k_block_size];
+  int64_t count = 0;
+  while (count < size && !writer.failed()) {
+    const std::span<const uint32_t> values = random.peek();
+    const std::size_t wanted = static_cast<std::size_t>(
+        std::min<int64_t>(size - count, static_cast<int64_t>(values.size())));
+    const std::size_t batch = std::min(values.size(), std::max(2 * wanted, k_least_batch));
+    for (std::size_t i = 0; i < batch; ++i) rows[i] = to_row(values[i]);
+    for (std::size_t i = 0; i < std::min(batch, k_prefetch_distance); ++i) {
+      __builtin_prefetch(stamps + rows[i], 1);
+    }
+    std::size_t fresh = 0;
+    std::size_t used = 0;
+    while (used < batch) {
+      if (used + k_prefetch_distance < batch) {
+        __builtin_prefetch(stamps + rows[used + k_prefetch_distance], 1);
+      }
+      const uint32_t row = rows[used++];
+      fresh_rows[fresh] = row;
+      fresh += stamps[row] != stamp;
+      stamps[row] = stamp;
+      if (fresh == wanted) break;
+    }
+    random.take(used);
+    writer.add_free_rows({fresh_rows, fresh});
+    count += static_cast<int64_t>(fresh);
+  }
+}
+
+template <typename entry>
+int generate(const run_params& params, entry* stamps, rand_generator& random, output_sink& sink) {
   record_writer writer(sink, params);
-  uint32_t* stamps = table.entries();
+  const fast_modulo to_row(static_cast<uint32_t>(params.num_rows));
   // 64-bit arithmetic: the spread of sizes can reach 2^32, and a size can sit
   // at the least 32-bit value before the fixed row is taken off it.
   const int64_t spread = int64_t{params.max_rows} - params.min_rows + 1;
@@ -15,21 +84,29 @@ int generate_biclusters(const run_params& params, row_stamp& table, rand_generat
   for (int32_t index = 0; index < params.num_biclusters && !writer.failed(); ++index) {
     int64_t size = params.min_rows + int64_t{random.next()} % spread;
     writer.begin_record(index);
-    const uint32_t stamp = static_cast<uint32_t>(index) + 1;
+    const entry stamp = static_cast<entry>(index + 1);
     if (has_fixed_row) {
       stamps[params.fixed_row] = stamp;
       --size;
     }
-    for (int64_t count = 0; count < size && !writer.failed();) {
-      const uint32_t row = random.next() % static_cast<uint32_t>(params.num_rows);
-      if (stamps[row] == stamp) continue;
-      stamps[row] = stamp;
-      writer.add_free_row(row);
-      ++count;
-    }
+    draw_free_rows(size, stamp, stamps, to_row, random, writer);
     writer.end_record();
   }
   return writer.finish();
+}
+
+}  // namespace
+
+int generate_biclusters(const run_params& params, row_stamp& table, rand_generator& random,
+                        output_sink& sink) {
+  switch (table.entry_size()) {
+    case sizeof(uint8_t):
+      return generate(params, table.entries<uint8_t>(), random, sink);
+    case sizeof(uint16_t):
+      return generate(params, table.entries<uint16_t>(), random, sink);
+    default:
+      return generate(params, table.entries<uint32_t>(), random, sink);
+  }
 }
 
 }  // namespace init_bicluster

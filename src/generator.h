@@ -16,7 +16,8 @@ namespace init_bicluster {
 // modulo num_rows), discarding rows the bicluster already holds. Stops at the
 // sink's first failure. Returns 0, or the errno value of that failure.
 // Requires params accepted by check_run_params and `table` allocated for
-// params.num_rows rows and untouched by any other run.
+// params.num_rows rows and params.num_biclusters biclusters, untouched by any
+// other run.
 int generate_biclusters(const run_params& params, row_stamp& table, rand_generator& random,
                         output_sink& sink);
 

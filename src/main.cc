@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
   // The table comes first so that running out of memory leaves the output
   // path as it was.
   row_stamp table;
-  if (!table.allocate(params.num_rows)) {
+  if (!table.allocate(params.num_rows, params.num_biclusters)) {
     std::fprintf(stderr, "Could not allocate memory for %d rows\n", params.num_rows);
     return 1;
   }

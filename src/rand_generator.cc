@@ -1,5 +1,7 @@
 #include "rand_generator.h"
 
+#include <algorithm>
+
 namespace init_bicluster {
 
 namespace {
@@ -39,14 +41,27 @@ rand_generator::rand_generator(uint32_t seed) {
 
 void rand_generator::refill() {
   // Extend the state by a whole block in one array, r[i] for i from k_degree
-  // on, then keep its last k_degree words as the new state.
+  // on, then keep its last k_degree words as the new state. Each new word
+  // needs the one three places back, so three running sums kept in registers
+  // carry the recurrence instead of reloads of words just stored.
+  static_assert(k_separation == 3 && k_block_size % 3 == 0);
   std::array<uint32_t, k_degree + k_block_size> words;
-  for (std::size_t i = 0; i < k_degree; ++i) words[i] = state_[i];
-  for (std::size_t i = k_degree; i < words.size(); ++i) {
-    words[i] = words[i - k_degree] + words[i - k_separation];
-    block_[i - k_degree] = words[i] >> 1;
+  std::copy(state_.begin(), state_.end(), words.begin());
+  uint32_t first = words[k_degree - 3];
+  uint32_t second = words[k_degree - 2];
+  uint32_t third = words[k_degree - 1];
+  for (std::size_t i = k_degree; i < words.size(); i += 3) {
+    first += words[i - k_degree];
+    second += words[i + 1 - k_degree];
+    third += words[i + 2 - k_degree];
+    words[i] = first;
+    words[i + 1] = second;
+    words[i + 2] = third;
+    block_[i - k_degree] = first >> 1;
+    block_[i + 1 - k_degree] = second >> 1;
+    block_[i + 2 - k_degree] = third >> 1;
   }
-  for (std::size_t i = 0; i < k_degree; ++i) state_[i] = words[k_block_size + i];
+  std::copy(words.end() - k_degree, words.end(), state_.begin());
   position_ = 0;
 }
 

@@ -15,8 +15,8 @@ namespace init_bicluster {
 // 2^31 - 1. Copyable; each copy continues the sequence on its own.
 class rand_generator {
  public:
-  // Number of values produced per refill of the block.
-  static constexpr std::size_t k_block_size = 512;
+  // Number of values produced per refill of the block (a multiple of 3).
+  static constexpr std::size_t k_block_size = 768;
 
   // Starts the sequence of `srand(seed)`.
   explicit rand_generator(uint32_t seed);

@@ -1,7 +1,6 @@
 #include "record_writer.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 
 namespace init_bicluster {
@@ -21,7 +20,8 @@ char* append_columns(char* out, const char* limit, int32_t* next, int32_t num_co
                      int32_t fixed_column) {
   int32_t column = *next;
   while (column < num_columns && out < limit) {
-    if (column != fixed_column) out = record_writer::append_member(out, static_cast<uint32_t>(column));
+    if (column != fixed_column)
+      out = record_writer::append_member(out, static_cast<uint32_t>(column));
     ++column;
   }
   *next = column;
@@ -47,8 +47,8 @@ uint64_t column_list_length(int32_t num_columns, int32_t fixed_column) {
   return length;
 }
 
-record_writer::record_writer(output_sink& sink, const run_params& params,
-                             std::size_t buffer_size, std::size_t tail_cache_limit)
+record_writer::record_writer(output_sink& sink, const run_params& params, std::size_t buffer_size,
+                             std::size_t tail_cache_limit)
     : sink_(sink),
       num_columns_(params.num_columns),
       fixed_column_(params.fixed_column),
@@ -62,18 +62,12 @@ record_writer::record_writer(output_sink& sink, const run_params& params,
     // exact length plus that slack never runs out.
     column_line_.resize(length + k_member_room);
     int32_t next = 0;
-    char* end = append_columns(column_line_.data(), column_line_.data() + column_line_.size(), &next,
-                               num_columns_, fixed_column_);
+    char* end = append_columns(column_line_.data(), column_line_.data() + column_line_.size(),
+                               &next, num_columns_, fixed_column_);
     *end++ = '\n';
     column_line_.resize(static_cast<std::size_t>(end - column_line_.data()));
     column_line_cached_ = true;
   }
-}
-
-char* record_writer::append_member(char* out, uint32_t value) {
-  out = std::to_chars(out, out + k_member_room, value).ptr;
-  *out++ = ' ';
-  return out;
 }
 
 void record_writer::begin_record(int32_t index) {
@@ -81,7 +75,7 @@ void record_writer::begin_record(int32_t index) {
   char* out = buffer_.get() + used_;
   std::memcpy(out, k_header_word.data(), k_header_word.size());
   out += k_header_word.size();
-  out = std::to_chars(out, out + k_member_room, index).ptr;
+  out = append_decimal(out, static_cast<uint32_t>(index));
   used_ = static_cast<std::size_t>(out - buffer_.get());
   put(after_index_);
 }
@@ -110,14 +104,14 @@ void record_writer::put_columns() {
 }
 
 void record_writer::put(std::string_view text) {
-  if (buffer_size_ - used_ < text.size()) {
+  // Large ready-made text goes to the sink directly: copying it into the
+  // buffer would cost as much as the write itself.
+  if (text.size() >= std::min(k_direct_write_size, buffer_size_)) {
     flush();
-    if (text.size() >= buffer_size_ / 2) {
-      // Large ready-made text goes to the sink directly, without a copy.
-      if (!failed()) error_ = sink_.write(text);
-      return;
-    }
+    if (!failed()) error_ = sink_.write(text);
+    return;
   }
+  if (buffer_size_ - used_ < text.size()) flush();
   std::memcpy(buffer_.get() + used_, text.data(), text.size());
   used_ += text.size();
 }

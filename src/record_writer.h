@@ -2,11 +2,14 @@
 #ifndef INIT_BICLUSTER_RECORD_WRITER_H_
 #define INIT_BICLUSTER_RECORD_WRITER_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
+#include "decimal.h"
 #include "output_sink.h"
 #include "run_params.h"
 
@@ -21,6 +24,8 @@ class record_writer {
  public:
   // Bytes gathered before they are handed to the sink.
   static constexpr std::size_t k_buffer_size = std::size_t{1} << 18;
+  // Ready-made text at least this long is handed to the sink without a copy.
+  static constexpr std::size_t k_direct_write_size = std::size_t{1} << 14;
   // Largest end of record (fixed column and column list) kept ready-made;
   // a longer one is formatted again for every record.
   static constexpr std::size_t k_tail_cache_limit = std::size_t{64} << 20;
@@ -37,7 +42,8 @@ class record_writer {
   record_writer(const record_writer&) = delete;
   record_writer& operator=(const record_writer&) = delete;
 
-  // Writes the header line with `index` and the fixed-row line.
+  // Writes the header line with `index` and the fixed-row line. Requires
+  // `index` >= 0.
   void begin_record(int32_t index);
 
   // Writes `row` as the next member of the free-row list. Requires a row
@@ -45,6 +51,20 @@ class record_writer {
   void add_free_row(uint32_t row) {
     if (buffer_size_ - used_ < k_member_room) flush();
     used_ = static_cast<std::size_t>(append_member(buffer_.get() + used_, row) - buffer_.get());
+  }
+
+  // Writes `rows` as the next members of the free-row list. Requires row
+  // indices below 2^31.
+  void add_free_rows(std::span<const uint32_t> rows) {
+    while (!rows.empty()) {
+      if (buffer_size_ - used_ < k_member_room) flush();
+      // Locals only in the loop: a store through char* could alias members.
+      const std::size_t fit = std::min(rows.size(), (buffer_size_ - used_) / k_member_room);
+      char* out = buffer_.get() + used_;
+      for (const uint32_t row : rows.first(fit)) out = append_member(out, row);
+      used_ = static_cast<std::size_t>(out - buffer_.get());
+      rows = rows.subspan(fit);
+    }
   }
 
   // Ends the free-row list and writes the fixed-column line and the column list.
@@ -59,7 +79,11 @@ class record_writer {
 
   // Writes the decimal digits of `value` and one space at `out`, which must
   // have room for k_member_room bytes; returns the end of what it wrote.
-  static char* append_member(char* out, uint32_t value);
+  static char* append_member(char* out, uint32_t value) {
+    out = append_decimal(out, value);
+    *out = ' ';
+    return out + 1;
+  }
 
  private:
   // Room for a 32-bit number with its sign and a following space.

@@ -45,9 +45,8 @@ std::string check_bicluster_file(const std::string& text, const run_params& para
   for (int64_t index = 0; index < records; ++index) {
     const std::string where = "record " + std::to_string(index) + ": ";
     std::string_view header, fixed_row, rows, fixed_column, columns;
-    if (!next_line(&rest, &header) || !next_line(&rest, &fixed_row) ||
-        !next_line(&rest, &rows) || !next_line(&rest, &fixed_column) ||
-        !next_line(&rest, &columns)) {
+    if (!next_line(&rest, &header) || !next_line(&rest, &fixed_row) || !next_line(&rest, &rows) ||
+        !next_line(&rest, &fixed_column) || !next_line(&rest, &columns)) {
       return where + "fewer than five lines";
     }
     if (header != "BICLUSTER " + std::to_string(index)) return where + "bad header";
@@ -64,9 +63,9 @@ std::string check_bicluster_file(const std::string& text, const run_params& para
     }
     const int64_t count = static_cast<int64_t>(members.size());
     // A drawn size s gives max(0, s - fixed) free rows.
-    const bool size_fits = count > 0
-                               ? params.min_rows <= count + fixed && count + fixed <= params.max_rows
-                               : params.min_rows <= fixed;
+    const bool size_fits =
+        count > 0 ? params.min_rows <= count + fixed && count + fixed <= params.max_rows
+                  : params.min_rows <= fixed;
     if (!size_fits) return where + "free-row count fits no size in range";
   }
   if (!rest.empty()) return "bytes after the last record";

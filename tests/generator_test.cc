@@ -31,7 +31,7 @@ run_params make_params(std::vector<int32_t> numbers) {
 
 std::string generate(const run_params& params, uint32_t seed) {
   row_stamp table;
-  EXPECT_TRUE(table.allocate(params.num_rows));
+  EXPECT_TRUE(table.allocate(params.num_rows, params.num_biclusters));
   rand_generator random(seed);
   string_sink sink;
   EXPECT_EQ(generate_biclusters(params, table, random, sink), 0);
@@ -69,20 +69,17 @@ TEST(Generator, WritesTheKnownAnswersExactly) {
 TEST(Generator, KeepsTheFileRulesAcrossArgumentSets) {
   const int32_t least = -2147483647 - 1;
   const std::vector<std::vector<int32_t>> cases = {
-      {6, 4, 2, 2, 3, 4, 2},
-      {10, 5, 20, 10, 10, -1, -1},    // every row, in random order
-      {10, 5, 20, 10, 10, 3, 0},      // every row, one of them fixed
-      {9, 6, 30, -3, 2, -1, -7},      // sizes at and below zero
-      {9, 6, 30, -3, 2, 8, 5},        // ... with a fixed row
-      {9, 0, 5, 1, 1, 4, 9},          // fixed size one: no free rows; no columns
-      {9, -4, 5, 1, 3, -1, 2},        // negative columns
-      {0, 3, 4, 0, 0, -1, 1},         // empty matrix
-      {1, 1, 3, 1, 1, 0, 0},
-      {1000, 30, 40, 1, 1000, 999, 29},
-      {50, 20, 40, least, 50, 7, 3},  // the widest spread of sizes
-      {50, 2, 5, least, least, 7, 3}, // least size, fixed row: no draw loop
-      {300, 40, 12, 5, 60, 17, 39},
-      {5, 3, 0, 1, 3, -1, 2},
+      {6, 4, 2, 2, 3, 4, 2},          {10, 5, 20, 10, 10, -1, -1},  // every row, in random order
+      {10, 5, 20, 10, 10, 3, 0},                                    // every row, one of them fixed
+      {9, 6, 30, -3, 2, -1, -7},                                    // sizes at and below zero
+      {9, 6, 30, -3, 2, 8, 5},                                      // ... with a fixed row
+      {9, 0, 5, 1, 1, 4, 9},    // fixed size one: no free rows; no columns
+      {9, -4, 5, 1, 3, -1, 2},  // negative columns
+      {0, 3, 4, 0, 0, -1, 1},   // empty matrix
+      {1, 1, 3, 1, 1, 0, 0},          {1000, 30, 40, 1, 1000, 999, 29},
+      {50, 20, 40, least, 50, 7, 3},   // the widest spread of sizes
+      {50, 2, 5, least, least, 7, 3},  // least size, fixed row: no draw loop
+      {300, 40, 12, 5, 60, 17, 39},   {5, 3, 0, 1, 3, -1, 2},
       {5, 3, -3, 1, 3, -1, 2},
   };
   for (const auto& numbers : cases) {
@@ -114,6 +111,13 @@ std::string generate_reference(const run_params& params, uint32_t seed) {
   return result;
 }
 
+void expect_same_as_reference(const run_params& params, uint32_t seed) {
+  ASSERT_EQ(generate(params, seed), generate_reference(params, seed))
+      << "seed " << seed << ", arguments " << params.num_rows << " " << params.num_columns << " "
+      << params.num_biclusters << " " << params.min_rows << " " << params.max_rows << " "
+      << params.fixed_row << " " << params.fixed_column;
+}
+
 // Random argument sets around the boundaries: sizes at and below zero, every
 // row taken, fixed rows and columns in and out of range, no columns.
 TEST(Generator, MatchesTheStraightforwardModel) {
@@ -127,16 +131,25 @@ TEST(Generator, MatchesTheStraightforwardModel) {
     params.num_columns = pick(-3, 40);
     params.num_biclusters = pick(-2, 30);
     params.max_rows = pick(0, 3) == 0 ? params.num_rows : pick(-4, params.num_rows);
-    params.min_rows = pick(0, 3) == 0 ? params.max_rows : pick(params.max_rows - 8, params.max_rows);
+    params.min_rows =
+        pick(0, 3) == 0 ? params.max_rows : pick(params.max_rows - 8, params.max_rows);
     params.fixed_row = params.num_rows > 0 && pick(0, 1) == 0 ? pick(0, params.num_rows - 1) : -1;
     params.fixed_column = pick(-3, params.num_columns + 2);
     const uint32_t seed = static_cast<uint32_t>(choose());
     ASSERT_FALSE(check_run_params(params).has_value());
-    ASSERT_EQ(generate(params, seed), generate_reference(params, seed))
-        << "seed " << seed << ", arguments " << params.num_rows << " " << params.num_columns
-        << " " << params.num_biclusters << " " << params.min_rows << " " << params.max_rows << " "
-        << params.fixed_row << " " << params.fixed_column;
+    expect_same_as_reference(params, seed);
   }
+}
+
+// Enough biclusters for wider table entries, and batches that end in the
+// middle of the generator's blocks.
+TEST(Generator, MatchesTheModelForEveryTableWidth) {
+  const std::vector<std::vector<int32_t>> cases = {
+      {20, 3, 255, 0, 20, -1, 1},      {20, 3, 256, 0, 20, 19, 1},
+      {200, 2, 65535, 1, 3, 0, -1},    {200, 2, 65536, 1, 3, -1, -1},
+      {5000, 1, 70000, 0, 9, 4999, 0}, {100000, 4, 40, 700, 2000, 5, 2},
+  };
+  for (const auto& numbers : cases) expect_same_as_reference(make_params(numbers), 99);
 }
 
 }  // namespace

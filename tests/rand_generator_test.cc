@@ -17,8 +17,9 @@ std::vector<uint32_t> library_values(uint32_t seed, int count) {
 }
 
 TEST(RandGenerator, MatchesTheLibraryForManySeeds) {
-  std::vector<uint32_t> seeds = {0, 1, 2, 3, 7, 99, 127773, 2147483646u, 2147483647u,
-                                 2147483648u, 2147483649u, 4294967295u, 1765200000u};
+  std::vector<uint32_t> seeds = {0,           1,           2,           3,           7,
+                                 99,          127773,      2147483646u, 2147483647u, 2147483648u,
+                                 2147483649u, 4294967295u, 1765200000u};
   for (uint32_t seed = 1000; seed < 1200; ++seed) seeds.push_back(seed * 2654435761u);
   for (const uint32_t seed : seeds) {
     // Long enough to cross several refills of the block.

@@ -46,11 +46,11 @@ TEST(RecordWriter, BufferSizeAndColumnCachingNeverChangeTheBytes) {
   params.num_biclusters = 40;
   params.fixed_row = -2147483647 - 1;
   params.fixed_column = 700;
-  const std::string reference = write_records(params, record_writer::k_buffer_size,
-                                              record_writer::k_tail_cache_limit);
+  const std::string reference =
+      write_records(params, record_writer::k_buffer_size, record_writer::k_tail_cache_limit);
   EXPECT_EQ(reference.substr(0, 39), "BICLUSTER 0\n-2147483648\n\n700\n0 1 2 3 4 ");
-  for (const std::size_t buffer_size : {std::size_t{32}, std::size_t{33}, std::size_t{100},
-                                        std::size_t{4096}}) {
+  for (const std::size_t buffer_size :
+       {std::size_t{32}, std::size_t{33}, std::size_t{100}, std::size_t{4096}}) {
     for (const std::size_t tail_cache_limit : {std::size_t{0}, std::size_t{1} << 20}) {
       EXPECT_EQ(write_records(params, buffer_size, tail_cache_limit), reference)
           << buffer_size << " " << tail_cache_limit;
@@ -86,7 +86,7 @@ TEST(RecordWriter, StopsAtTheFirstFailureOfTheSink) {
   params.fixed_column = -1;
   for (const int fail_at : {1, 2, 3, 10}) {
     row_stamp table;
-    ASSERT_TRUE(table.allocate(params.num_rows));
+    ASSERT_TRUE(table.allocate(params.num_rows, params.num_biclusters));
     rand_generator random(1);
     failing_sink sink(fail_at);
     EXPECT_EQ(generate_biclusters(params, table, random, sink), ENOSPC);

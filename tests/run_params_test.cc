@@ -36,7 +36,8 @@ TEST(ConvertArgument, IsLenientAndKeepsTheLow32Bits) {
       {"-9223372036854775809", 0},  // beyond 64 bits: the least 64-bit value
       {" 12 34", 12},
   };
-  for (const auto& c : cases) EXPECT_EQ(convert_argument(c.text), c.expected) << '"' << c.text << '"';
+  for (const auto& c : cases)
+    EXPECT_EQ(convert_argument(c.text), c.expected) << '"' << c.text << '"';
 }
 
 TEST(ParseRunParams, ReadsTheEightArgumentsInOrder) {
