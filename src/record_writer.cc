@@ -56,8 +56,9 @@ record_writer::record_writer(output_sink& sink, const run_params& params, std::s
       after_free_rows_(number_line(params.fixed_column)),
       buffer_(new char[buffer_size]),
       buffer_size_(buffer_size) {
+  // Worth keeping only when a second record will use it.
   const uint64_t length = column_list_length(num_columns_, fixed_column_);
-  if (length < tail_cache_limit) {
+  if (params.num_biclusters > 1 && length < tail_cache_limit) {
     // Every member fits in k_member_room bytes, so the room below the
     // exact length plus that slack never runs out.
     column_line_.resize(length + k_member_room);

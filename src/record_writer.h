@@ -26,8 +26,8 @@ class record_writer {
   static constexpr std::size_t k_buffer_size = std::size_t{1} << 18;
   // Ready-made text at least this long is handed to the sink without a copy.
   static constexpr std::size_t k_direct_write_size = std::size_t{1} << 14;
-  // Largest end of record (fixed column and column list) kept ready-made;
-  // a longer one is formatted again for every record.
+  // Largest column list kept ready-made for all records; a longer one is
+  // formatted again for every record.
   static constexpr std::size_t k_tail_cache_limit = std::size_t{64} << 20;
   // Smallest buffer that holds a header line.
   static constexpr std::size_t k_min_buffer_size = 32;
