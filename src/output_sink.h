@@ -16,6 +16,11 @@ class output_sink {
 
   // Writes all of `bytes`. Returns 0, or the errno value of the failure.
   virtual int write(std::string_view bytes) = 0;
+
+  // Ends the output once every byte is written; a sink that holds a resource
+  // releases it here. Returns 0, or the errno value of the failure. Requires
+  // that it was not called before.
+  virtual int close() { return 0; }
 };
 
 // Writes to a file it opened and owns.
@@ -38,7 +43,7 @@ class file_sink final : public output_sink {
   // Closes the file. Returns 0, or the errno value when closing fails (a
   // delayed write error on some file systems). Requires that it was not called
   // before.
-  int close();
+  int close() override;
 
  private:
   explicit file_sink(int descriptor) : descriptor_(descriptor) {}

@@ -1,0 +1,50 @@
+#include "run_control.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "generator.h"
+#include "rand_generator.h"
+#include "row_stamp.h"
+#include "run_params.h"
+
+namespace init_bicluster {
+
+std::unique_ptr<output_sink> system_environment::open_output(const std::string& path, int* error) {
+  return file_sink::open(path, error);
+}
+
+uint32_t system_environment::seed() { return static_cast<uint32_t>(std::time(nullptr)); }
+
+namespace {
+
+run_outcome failure(std::string message) { return {1, "", std::move(message) + "\n"}; }
+
+}  // namespace
+
+run_outcome run_init_bicluster(int argc, const char* const* argv, run_environment& environment) {
+  if (argc < k_argument_count + 1) {
+    const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "init_bicluster";
+    return {1, usage_text(program_name), ""};
+  }
+  const run_params params = parse_run_params(argv + 1);
+  if (auto refusal = check_run_params(params)) return failure(std::move(*refusal));
+  // The table comes before the output so that running out of memory leaves
+  // the output path as it was.
+  row_stamp table;
+  if (!table.allocate(params.num_rows, params.num_biclusters)) {
+    return failure("Could not allocate memory for " + std::to_string(params.num_rows) + " rows");
+  }
+  int error = 0;
+  const std::unique_ptr<output_sink> sink = environment.open_output(params.output_filename, &error);
+  if (sink == nullptr) return failure("Could not open output file");
+  rand_generator random(environment.seed());
+  error = generate_biclusters(params, table, random, *sink);
+  if (error == 0) error = sink->close();
+  if (error != 0) {
+    return failure(std::string("Could not write output file: ") + std::strerror(error));
+  }
+  return {};
+}
+
+}  // namespace init_bicluster
