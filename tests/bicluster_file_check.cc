@@ -35,13 +35,13 @@ bool read_list(std::string_view line, std::vector<int64_t>* members) {
 }  // namespace
 
 std::string check_bicluster_file(const std::string& text, const run_params& params) {
-  std::string expected_columns;
-  for (int64_t column = 0; column < params.num_columns; ++column) {
-    if (column != params.fixed_column) expected_columns += std::to_string(column) + " ";
-  }
   const int64_t fixed = params.fixed_row != -1 ? 1 : 0;
   std::string_view rest = text;
   const int64_t records = params.num_biclusters > 0 ? params.num_biclusters : 0;
+  std::string expected_columns;
+  for (int64_t column = 0; records > 0 && column < params.num_columns; ++column) {
+    if (column != params.fixed_column) expected_columns += std::to_string(column) + " ";
+  }
   for (int64_t index = 0; index < records; ++index) {
     const std::string where = "record " + std::to_string(index) + ": ";
     std::string_view header, fixed_row, rows, fixed_column, columns;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bicluster_file_check.h"
+#include "cli_fixture.h"
 #include "process_runner.h"
 #include "run_params.h"
 
@@ -20,28 +21,6 @@ const std::string k_usage_tail =
     ": Create initial biclusters, potentialy with fixed rows and columns\n"
     "Args: <num rows> <num columns> <num biclusters> <min rows> <max rows> "
     "<fixed row | -1> <fixed column | -1> <output filename>\n";
-
-class CommandLine : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/init_bicluster_cli_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    output_ = directory_ + "/out.txt";
-  }
-  void TearDown() override { std::filesystem::remove_all(directory_); }
-
-  // Runs the tool with `arguments` after its name.
-  process_result run(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "init_bicluster");
-    return run_process(TOOL_PATH, arguments);
-  }
-
-  bool output_exists() const { return std::filesystem::exists(output_); }
-
-  std::string directory_;
-  std::string output_;
-};
 
 TEST_F(CommandLine, ShortCommandLinesGetTheUsageAndCreateNothing) {
   for (const std::size_t count : {0, 1, 7}) {

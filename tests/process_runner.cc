@@ -1,6 +1,7 @@
 #include "process_runner.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -36,7 +37,7 @@ void write_file(const std::string& path, const std::string& contents) {
 }
 
 process_result run_process(const std::string& program, const std::vector<std::string>& arguments,
-                           int timeout_seconds) {
+                           const run_options& options) {
   const std::string out_path = temporary_path();
   const std::string err_path = temporary_path();
   std::vector<char*> argv;
@@ -51,12 +52,18 @@ process_result run_process(const std::string& program, const std::vector<std::st
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    if (options.user_id != -1 &&
+        (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(options.group_id)) != 0 ||
+         setuid(static_cast<uid_t>(options.user_id)) != 0)) {
+      _exit(127);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
   process_result result;
   int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
   while (waitpid(child, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(child, SIGKILL);

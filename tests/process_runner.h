@@ -16,11 +16,21 @@ struct process_result {
   std::string standard_error;
 };
 
+// How to run a child process.
+struct run_options {
+  // Killed after this long.
+  int timeout_seconds = 60;
+  // When not -1, the child drops to this user and group before it starts;
+  // requires running as root.
+  int user_id = -1;
+  int group_id = -1;
+};
+
 // Runs `program` with the argument vector `arguments` (the first entry is what
-// the program sees as its name) and no standard input, waiting at most
-// `timeout_seconds`. Requires an existing, executable `program`.
+// the program sees as its name) and no standard input. Requires an existing,
+// executable `program`; a child that cannot start exits with 127.
 process_result run_process(const std::string& program, const std::vector<std::string>& arguments,
-                           int timeout_seconds = 60);
+                           const run_options& options = {});
 
 // Reads a whole file; empty when it cannot be read.
 std::string read_file(const std::string& path);

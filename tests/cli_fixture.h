@@ -1,0 +1,40 @@
+// A fixture for running the built executable in a fresh temporary folder.
+#ifndef INIT_BICLUSTER_TESTS_CLI_FIXTURE_H_
+#define INIT_BICLUSTER_TESTS_CLI_FIXTURE_H_
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "process_runner.h"
+
+namespace init_bicluster {
+
+class CommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/init_bicluster_cli_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    output_ = directory_ + "/out.txt";
+  }
+  void TearDown() override { std::filesystem::remove_all(directory_); }
+
+  // Runs the tool with `arguments` after its name.
+  process_result run(std::vector<std::string> arguments, const run_options& options = {}) {
+    arguments.insert(arguments.begin(), "init_bicluster");
+    return run_process(TOOL_PATH, arguments, options);
+  }
+
+  bool output_exists() const { return std::filesystem::exists(output_); }
+
+  std::string directory_;
+  std::string output_;
+};
+
+}  // namespace init_bicluster
+
+#endif  // INIT_BICLUSTER_TESTS_CLI_FIXTURE_H_
