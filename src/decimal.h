@@ -3,6 +3,7 @@
 #define INIT_BICLUSTER_DECIMAL_H_
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -46,7 +47,7 @@ inline uint64_t eight_digits(uint32_t value) {
 
 // Most bytes that append_decimal may store at `out`, though it counts only the
 // digits as written.
-constexpr int k_decimal_room = 11;
+constexpr std::size_t k_decimal_room = 11;
 
 // Writes `value` in decimal at `out`, without fill, as printf's "%u" does, and
 // returns the end of the digits. Requires room for k_decimal_room bytes; the

@@ -20,8 +20,9 @@ char* append_columns(char* out, const char* limit, int32_t* next, int32_t num_co
                      int32_t fixed_column) {
   int32_t column = *next;
   while (column < num_columns && out < limit) {
-    if (column != fixed_column)
+    if (column != fixed_column) {
       out = record_writer::append_member(out, static_cast<uint32_t>(column));
+    }
     ++column;
   }
   *next = column;
@@ -48,7 +49,7 @@ uint64_t column_list_length(int32_t num_columns, int32_t fixed_column) {
 }
 
 record_writer::record_writer(output_sink& sink, const run_params& params, std::size_t buffer_size,
-                             std::size_t tail_cache_limit)
+                             std::size_t column_cache_limit)
     : sink_(sink),
       num_columns_(params.num_columns),
       fixed_column_(params.fixed_column),
@@ -58,7 +59,7 @@ record_writer::record_writer(output_sink& sink, const run_params& params, std::s
       buffer_size_(buffer_size) {
   // Worth keeping only when a second record will use it.
   const uint64_t length = column_list_length(num_columns_, fixed_column_);
-  if (params.num_biclusters > 1 && length < tail_cache_limit) {
+  if (params.num_biclusters > 1 && length < column_cache_limit) {
     // Every member fits in k_member_room bytes, so the room below the
     // exact length plus that slack never runs out.
     column_line_.resize(length + k_member_room);

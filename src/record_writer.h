@@ -28,7 +28,7 @@ class record_writer {
   static constexpr std::size_t k_direct_write_size = std::size_t{1} << 14;
   // Largest column list kept ready-made for all records; a longer one is
   // formatted again for every record.
-  static constexpr std::size_t k_tail_cache_limit = std::size_t{64} << 20;
+  static constexpr std::size_t k_column_cache_limit = std::size_t{64} << 20;
   // Smallest buffer that holds a header line.
   static constexpr std::size_t k_min_buffer_size = 32;
 
@@ -37,7 +37,7 @@ class record_writer {
   // `buffer_size` to be at least k_min_buffer_size.
   record_writer(output_sink& sink, const run_params& params,
                 std::size_t buffer_size = k_buffer_size,
-                std::size_t tail_cache_limit = k_tail_cache_limit);
+                std::size_t column_cache_limit = k_column_cache_limit);
 
   record_writer(const record_writer&) = delete;
   record_writer& operator=(const record_writer&) = delete;
@@ -46,15 +46,7 @@ class record_writer {
   // `index` >= 0.
   void begin_record(int32_t index);
 
-  // Writes `row` as the next member of the free-row list. Requires a row
-  // index below 2^31.
-  void add_free_row(uint32_t row) {
-    if (buffer_size_ - used_ < k_member_room) flush();
-    used_ = static_cast<std::size_t>(append_member(buffer_.get() + used_, row) - buffer_.get());
-  }
-
-  // Writes `rows` as the next members of the free-row list. Requires row
-  // indices below 2^31.
+  // Writes `rows` as the next members of the free-row list.
   void add_free_rows(std::span<const uint32_t> rows) {
     while (!rows.empty()) {
       if (buffer_size_ - used_ < k_member_room) flush();
@@ -86,8 +78,8 @@ class record_writer {
   }
 
  private:
-  // Room for a 32-bit number with its sign and a following space.
-  static constexpr std::size_t k_member_room = 12;
+  // Bytes that append_member may touch, or a header's index.
+  static constexpr std::size_t k_member_room = k_decimal_room + 1;
   static constexpr std::string_view k_header_word = "BICLUSTER ";
 
   void flush();

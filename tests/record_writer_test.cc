@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "generator.h"
 
@@ -25,14 +26,16 @@ TEST(ColumnListLength, CountsDigitsAndSpaces) {
 }
 
 std::string write_records(const run_params& params, std::size_t buffer_size,
-                          std::size_t tail_cache_limit) {
+                          std::size_t column_cache_limit) {
   string_sink sink;
-  record_writer writer(sink, params, buffer_size, tail_cache_limit);
+  record_writer writer(sink, params, buffer_size, column_cache_limit);
   for (int32_t index = 0; index < params.num_biclusters; ++index) {
     writer.begin_record(index);
+    std::vector<uint32_t> rows;
     for (uint32_t row = 0; row < static_cast<uint32_t>(index) * 7; ++row) {
-      writer.add_free_row(row * 1000003u % 2147483647u);
+      rows.push_back(row * 1000003u % 2147483647u);
     }
+    writer.add_free_rows(rows);
     writer.end_record();
   }
   EXPECT_EQ(writer.finish(), 0);
@@ -47,13 +50,13 @@ TEST(RecordWriter, BufferSizeAndColumnCachingNeverChangeTheBytes) {
   params.fixed_row = -2147483647 - 1;
   params.fixed_column = 700;
   const std::string reference =
-      write_records(params, record_writer::k_buffer_size, record_writer::k_tail_cache_limit);
+      write_records(params, record_writer::k_buffer_size, record_writer::k_column_cache_limit);
   EXPECT_EQ(reference.substr(0, 39), "BICLUSTER 0\n-2147483648\n\n700\n0 1 2 3 4 ");
   for (const std::size_t buffer_size :
        {std::size_t{32}, std::size_t{33}, std::size_t{100}, std::size_t{4096}}) {
-    for (const std::size_t tail_cache_limit : {std::size_t{0}, std::size_t{1} << 20}) {
-      EXPECT_EQ(write_records(params, buffer_size, tail_cache_limit), reference)
-          << buffer_size << " " << tail_cache_limit;
+    for (const std::size_t column_cache_limit : {std::size_t{0}, std::size_t{1} << 20}) {
+      EXPECT_EQ(write_records(params, buffer_size, column_cache_limit), reference)
+          << buffer_size << " " << column_cache_limit;
     }
   }
 }
