@@ -20,8 +20,8 @@ using namespace init_bicluster;
 // Work the harness lets one input cause; larger argument sets are skipped,
 // since the tool would rightly spend long on them.
 constexpr int64_t k_most_rows = int64_t{1} << 20;
-constexpr int64_t k_most_drawn_rows = 100000;
-constexpr uint64_t k_most_column_bytes = uint64_t{4} << 20;
+constexpr int64_t k_most_drawn_rows = 20000;
+constexpr uint64_t k_most_column_bytes = uint64_t{1} << 20;
 
 bool too_large(const run_params& params) {
   const int64_t records = std::max<int64_t>(params.num_biclusters, 0);

@@ -26,7 +26,7 @@ run_params parse_run_params(const char* const* arguments) {
 
 namespace {
 
-std::string quoted(const char* name, int32_t value) {
+std::string named_value(const char* name, int32_t value) {
   return std::string(name) + " (" + std::to_string(value) + ")";
 }
 
@@ -34,21 +34,21 @@ std::string quoted(const char* name, int32_t value) {
 
 std::optional<std::string> check_run_params(const run_params& params) {
   if (params.num_rows < params.max_rows) {
-    return quoted("Max rows", params.max_rows) + " is greater than " +
-           quoted("num rows", params.num_rows);
+    return named_value("Max rows", params.max_rows) + " is greater than " +
+           named_value("num rows", params.num_rows);
   }
   if (params.num_rows < 0) {
-    return quoted("Num rows", params.num_rows) + " must not be negative";
+    return named_value("Num rows", params.num_rows) + " must not be negative";
   }
   if (params.min_rows > params.max_rows) {
-    return quoted("Min rows", params.min_rows) + " is greater than " +
-           quoted("max rows", params.max_rows);
+    return named_value("Min rows", params.min_rows) + " is greater than " +
+           named_value("max rows", params.max_rows);
   }
   if (params.fixed_row != -1 && (params.fixed_row < 0 || params.fixed_row >= params.num_rows)) {
     if (params.num_rows == 0) {
-      return quoted("Fixed row", params.fixed_row) + " must be -1 when num rows is 0";
+      return named_value("Fixed row", params.fixed_row) + " must be -1 when num rows is 0";
     }
-    return quoted("Fixed row", params.fixed_row) + " must be -1 or a row index from 0 to " +
+    return named_value("Fixed row", params.fixed_row) + " must be -1 or a row index from 0 to " +
            std::to_string(params.num_rows - 1);
   }
   return std::nullopt;
