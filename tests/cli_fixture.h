@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "process_runner.h"
+#include "run_params.h"
 
 namespace init_bicluster {
 
@@ -27,6 +28,13 @@ class CommandLine : public ::testing::Test {
   process_result run(std::vector<std::string> arguments, const run_options& options = {}) {
     arguments.insert(arguments.begin(), "init_bicluster");
     return run_process(TOOL_PATH, arguments, options);
+  }
+
+  // The run_params that `arguments` (the eight after the program name) give.
+  static run_params params_of(const std::vector<std::string>& arguments) {
+    std::vector<const char*> texts;
+    for (const std::string& argument : arguments) texts.push_back(argument.c_str());
+    return parse_run_params(texts.data());
   }
 
   bool output_exists() const { return std::filesystem::exists(output_); }

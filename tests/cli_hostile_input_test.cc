@@ -99,10 +99,7 @@ TEST_F(CommandLine, HostileArgumentsEndWithTheirPromisedOutcome) {
     EXPECT_EQ(result.standard_error, c.message) << c.what;
     EXPECT_EQ(result.standard_output, "") << c.what;
     if (c.exit_status == 0) {
-      std::vector<const char*> texts;
-      for (const std::string& argument : arguments) texts.push_back(argument.c_str());
-      EXPECT_EQ(check_bicluster_file(read_file(path), parse_run_params(texts.data())), "")
-          << c.what;
+      EXPECT_EQ(check_bicluster_file(read_file(path), params_of(arguments)), "") << c.what;
     } else if (!path.empty()) {
       EXPECT_FALSE(std::filesystem::exists(path)) << c.what;
     }

@@ -43,9 +43,7 @@ TEST_F(CommandLine, WritesAValidFileAndIgnoresExtraArguments) {
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_EQ(result.standard_output, "");
     EXPECT_EQ(result.standard_error, "");
-    std::vector<const char*> texts;
-    for (const std::string& argument : arguments) texts.push_back(argument.c_str());
-    EXPECT_EQ(check_bicluster_file(read_file(output_), parse_run_params(texts.data())), "");
+    EXPECT_EQ(check_bicluster_file(read_file(output_), params_of(arguments)), "");
   }
 }
 
