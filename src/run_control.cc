@@ -3,7 +3,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "command_options.h"
 #include "generator.h"
+#include "init_bicluster.h"
 #include "rand_generator.h"
 #include "row_stamp.h"
 #include "run_params.h"
@@ -23,11 +25,17 @@ run_outcome failure(std::string message) { return {1, "", std::move(message) + "
 }  // namespace
 
 run_outcome run_init_bicluster(int argc, const char* const* argv, run_environment& environment) {
-  if (argc < k_argument_count + 1) {
-    const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "init_bicluster";
+  const char* program_name = argc > 0 && argv[0] != nullptr ? argv[0] : "init_bicluster";
+  command_options options;
+  if (auto refusal = parse_command_options(argc, argv, &options)) {
+    return failure(std::move(*refusal));
+  }
+  if (options.help) return {0, help_text(program_name), ""};
+  if (options.version) return {0, std::string("init_bicluster ") + version() + "\n", ""};
+  if (argc - options.first_positional < k_argument_count) {
     return {1, usage_text(program_name), ""};
   }
-  const run_params params = parse_run_params(argv + 1);
+  const run_params params = parse_run_params(argv + options.first_positional);
   if (auto refusal = check_run_params(params)) return failure(std::move(*refusal));
   // The table comes before the output so that running out of memory leaves
   // the output path as it was.
@@ -38,7 +46,7 @@ run_outcome run_init_bicluster(int argc, const char* const* argv, run_environmen
   int error = 0;
   const std::unique_ptr<output_sink> sink = environment.open_output(params.output_filename, &error);
   if (sink == nullptr) return failure("Could not open output file");
-  rand_generator random(environment.seed());
+  rand_generator random(options.seed ? *options.seed : environment.seed());
   error = generate_biclusters(params, table, random, *sink);
   if (error == 0) error = sink->close();
   if (error != 0) {

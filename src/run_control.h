@@ -30,7 +30,8 @@ class run_environment {
   // with the errno value in `*error`, when that fails.
   virtual std::unique_ptr<output_sink> open_output(const std::string& path, int* error) = 0;
 
-  // The seed of the run's random draws; asked once, after the output opened.
+  // The seed of the run's random draws when no --seed gives one; asked once,
+  // after the output opened.
   virtual uint32_t seed() = 0;
 };
 
@@ -42,8 +43,9 @@ class system_environment final : public run_environment {
   uint32_t seed() override;
 };
 
-// Runs the tool on the process arguments `argv[0]` to `argv[argc - 1]`: checks
-// them, then writes the bicluster file through `environment`. Every refusal
+// Runs the tool on the process arguments `argv[0]` to `argv[argc - 1]`: reads
+// the options, checks the arguments, then writes the bicluster file through
+// `environment`, seeded by --seed or else by the environment. Every refusal
 // comes before the output is opened. Requires `argc` >= 0 and `argv` holding
 // `argc` C strings (argv[0] may be null).
 run_outcome run_init_bicluster(int argc, const char* const* argv, run_environment& environment);

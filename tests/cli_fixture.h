@@ -31,12 +31,14 @@ class CommandLine : public ::testing::Test {
   }
 
   // The run_params that `arguments` (the eight after the program name) give.
+ public:
   static run_params params_of(const std::vector<std::string>& arguments) {
     std::vector<const char*> texts;
     for (const std::string& argument : arguments) texts.push_back(argument.c_str());
     return parse_run_params(texts.data());
   }
 
+ protected:
   bool output_exists() const { return std::filesystem::exists(output_); }
 
   std::string directory_;

@@ -11,6 +11,7 @@
 
 #include "bicluster_file_check.h"
 #include "cli_fixture.h"
+#include "init_bicluster.h"
 #include "process_runner.h"
 #include "run_params.h"
 
@@ -133,6 +134,122 @@ TEST_F(CommandLine, RunsInTheSameSecondWriteTheSameFile) {
     return;
   }
   GTEST_SKIP() << "the clock ticked during every attempt";
+}
+
+// What the library writes for the eight arguments `arguments` and `seed`.
+std::string library_file(const std::vector<std::string>& arguments, uint32_t seed) {
+  string_sink sink;
+  EXPECT_EQ(write_biclusters(CommandLine::params_of(arguments), seed, sink), 0);
+  return sink.text();
+}
+
+TEST_F(CommandLine, SeedOptionsWriteTheFileOfThatSeed) {
+  const std::string example = read_file(std::string(TEST_DATA_DIR) + "/example.txt");
+  const std::vector<std::string> small = {"6", "4", "2", "2", "3", "4", "2"};
+  const std::vector<std::string> large = {"1000", "30", "300", "1", "1000", "7", "3"};
+  const struct {
+    std::vector<std::string> options;
+    const std::vector<std::string>& numbers;
+    uint32_t seed;
+  } cases[] = {
+      {{"--seed", "1"}, small, 1},
+      {{"--seed=1"}, small, 1},
+      {{"--seed=0001", "--"}, small, 1},
+      {{"--seed", "0"}, large, 0},
+      {{"--seed=4294967295"}, large, 4294967295u},
+      {{"--seed", "2147483648"}, large, 2147483648u},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = c.options;
+    arguments.insert(arguments.end(), c.numbers.begin(), c.numbers.end());
+    arguments.push_back(output_);
+    const process_result result = run(arguments);
+    const std::string what = arguments[0] + " " + arguments[1];
+    EXPECT_EQ(result.exit_status, 0) << what;
+    EXPECT_EQ(result.standard_error, "") << what;
+    std::vector<std::string> positional = c.numbers;
+    positional.push_back(output_);
+    EXPECT_EQ(read_file(output_), library_file(positional, c.seed)) << what;
+  }
+  ASSERT_EQ(run({"--seed", "1", "6", "4", "2", "2", "3", "4", "2", output_}).exit_status, 0);
+  EXPECT_EQ(read_file(output_), example);
+}
+
+TEST_F(CommandLine, BadOptionsAreRefusedBeforeTheFileIsTouched) {
+  const std::string seed_rule = "a whole number from 0 to 4294967295\n";
+  const struct {
+    std::vector<std::string> options;
+    std::string message;
+  } cases[] = {
+      {{"--seed="}, "Option --seed must be " + seed_rule},
+      {{"--seed", "-1"}, "Option --seed must be " + seed_rule},
+      {{"--seed", "+1"}, "Option --seed must be " + seed_rule},
+      {{"--seed", " 1"}, "Option --seed must be " + seed_rule},
+      {{"--seed", "1 "}, "Option --seed must be " + seed_rule},
+      {{"--seed", "1x"}, "Option --seed must be " + seed_rule},
+      {{"--seed", "0x10"}, "Option --seed must be " + seed_rule},
+      {{"--seed", "4294967296"}, "Option --seed must be " + seed_rule},
+      {{"--seed", "99999999999999999999999"}, "Option --seed must be " + seed_rule},
+      {{"--seed", "1", "--seed=1"}, "Option --seed is given twice\n"},
+      {{"--seeds=1"}, "Unknown option --seeds (--help lists the options)\n"},
+      {{"--frob"}, "Unknown option --frob (--help lists the options)\n"},
+      {{"--seed=3", "--5"}, "Unknown option --5 (--help lists the options)\n"},
+  };
+  for (const auto& c : cases) {
+    write_file(output_, "precious\n");
+    std::vector<std::string> arguments = c.options;
+    const std::vector<std::string> rest = {"6", "4", "2", "2", "3", "4", "2", output_};
+    arguments.insert(arguments.end(), rest.begin(), rest.end());
+    const process_result result = run(arguments);
+    EXPECT_EQ(result.exit_status, 1) << c.options[0];
+    EXPECT_EQ(result.standard_output, "");
+    EXPECT_EQ(result.standard_error, c.message) << c.options.back();
+    EXPECT_EQ(read_file(output_), "precious\n");
+  }
+  // A bad seed is refused before a bad argument is; a seed can be missing only at the end.
+  const process_result both = run({"--seed=x", "10", "4", "2", "1", "11", "-1", "-1", output_});
+  EXPECT_EQ(both.standard_error, "Option --seed must be " + seed_rule);
+  const process_result missing = run({"--seed"});
+  EXPECT_EQ(missing.exit_status, 1);
+  EXPECT_EQ(missing.standard_error, "Option --seed needs a value: " + seed_rule);
+}
+
+TEST_F(CommandLine, OptionsOnlyLeadTheCommandLine) {
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string output;
+    std::string error;
+  } cases[] = {
+      {{"--help"}, 0, "init_bicluster" + k_usage_tail, ""},
+      {{"--seed=5", "--help", "--frob"}, 0, "init_bicluster" + k_usage_tail, ""},
+      {{"--version"}, 0, "init_bicluster " INIT_BICLUSTER_VERSION "\n", ""},
+      {{"--seed", "5", "6", "4"}, 1, "init_bicluster" + k_usage_tail, ""},
+      {{"--", "6", "4", "2", "2", "3", "4", "2"}, 1, "init_bicluster" + k_usage_tail, ""},
+      {{"-h"}, 1, "init_bicluster" + k_usage_tail, ""},
+      // Not options: the first argument does not begin with "--".
+      {{"-5", "--seed", "2", "-9", "-6", "-1", "-1", "o"},
+       1,
+       "",
+       "Num rows (-5) must not be negative\n"},
+      {{"10", "4", "2", "1", "3", "-1", "-1", "--help"}, 0, "", ""},
+  };
+  const std::filesystem::path old_directory = std::filesystem::current_path();
+  std::filesystem::current_path(directory_);
+  for (const auto& c : cases) {
+    const process_result result = run(c.arguments);
+    EXPECT_EQ(result.exit_status, c.status) << c.arguments[0];
+    EXPECT_EQ(result.standard_output.substr(0, c.output.size()), c.output) << c.arguments[0];
+    if (c.arguments[0] != "--help" && c.arguments[0] != "--seed=5") {
+      EXPECT_EQ(result.standard_output, c.output);
+    } else {
+      EXPECT_NE(result.standard_output.find("\n  --seed N "), std::string::npos);
+      EXPECT_NE(result.standard_output.find("man init_bicluster\n"), std::string::npos);
+    }
+    EXPECT_EQ(result.standard_error, c.error) << c.arguments[0];
+  }
+  std::filesystem::current_path(old_directory);
+  EXPECT_TRUE(std::filesystem::exists(directory_ + "/--help"));
 }
 
 }  // namespace
