@@ -35,7 +35,9 @@ BENCHMARK(library_rand);
 void record_writer_free_rows(benchmark::State& state) {
   null_sink sink;
   run_params params;
-  record_writer writer(sink, params);
+  record_writer writer(params);
+  writer.allocate_buffer();
+  writer.attach(sink);
   std::vector<uint32_t> rows(rand_generator::k_block_size);
   for (std::size_t i = 0; i < rows.size(); ++i)
     rows[i] = static_cast<uint32_t>(i * 7919 % 10000000);
@@ -48,10 +50,9 @@ BENCHMARK(record_writer_free_rows);
 void generate(benchmark::State& state, run_params params) {
   null_sink sink;
   for (auto _ : state) {
-    row_stamp table;
-    table.allocate(params.num_rows, params.num_biclusters);
-    rand_generator random(1);
-    generate_biclusters(params, table, random, sink);
+    bicluster_generator generator(params, 1);
+    generator.prepare();
+    generator.write(sink);
   }
   state.SetItemsProcessed(state.iterations() * params.num_biclusters);
 }

@@ -1,8 +1,7 @@
 #include "generator.h"
 
 #include <algorithm>
-
-#include "record_writer.h"
+#include <new>
 
 namespace init_bicluster {
 
@@ -35,6 +34,12 @@ constexpr std::size_t k_least_batch = 64;
 // to memory, few enough not to overrun the misses the core can keep going.
 constexpr std::size_t k_prefetch_distance = 16;
 
+// The rows of one batch of draws, and those of them that were new.
+struct batch_rows {
+  uint32_t rows[rand_generator::k_block_size];
+  uint32_t fresh_rows[rand_generator::k_block_size];
+};
+
 // Draws `size` distinct free rows for the bicluster whose stamp is `stamp` and
 // writes them in the order drawn. The draws are taken a batch at a time: the
 // rows of a batch are computed and their table entries fetched ahead, and the
@@ -42,9 +47,9 @@ constexpr std::size_t k_prefetch_distance = 16;
 // values are consumed does not depend on anything but the values themselves.
 template <typename entry>
 void draw_free_rows(int64_t size, entry stamp, entry* stamps, const fast_modulo& to_row,
-                    rand_generator& random, record_writer& writer) {
-  uint32_t rows[rand_generator::k_block_size];
-  uint32_t fresh_rows[rand_generator::k_block_size];
+                    rand_generator& random, batch_rows& scratch, record_writer& writer) {
+  uint32_t* const rows = scratch.rows;
+  uint32_t* const fresh_rows = scratch.fresh_rows;
   int64_t count = 0;
   while (count < size && !writer.failed()) {
     const std::span<const uint32_t> values = random.peek();
@@ -73,40 +78,63 @@ void draw_free_rows(int64_t size, entry stamp, entry* stamps, const fast_modulo&
   }
 }
 
+}  // namespace
+
+struct bicluster_generator::workspace {
+  explicit workspace(uint32_t seed) : random(seed) {}
+  rand_generator random;
+  batch_rows scratch;
+};
+
+bicluster_generator::bicluster_generator(const run_params& params, uint32_t seed)
+    : params_(params), seed_(seed), writer_(params) {}
+
+bicluster_generator::~bicluster_generator() = default;
+
+shortage bicluster_generator::prepare() {
+  if (!table_.allocate(params_.num_rows, params_.num_biclusters)) return shortage::row_table;
+  if (!writer_.allocate_column_line()) return shortage::column_list;
+  workspace_.reset(new (std::nothrow) workspace(seed_));
+  if (workspace_ == nullptr || !writer_.allocate_buffer()) return shortage::buffers;
+  return shortage::none;
+}
+
 template <typename entry>
-int generate(const run_params& params, entry* stamps, rand_generator& random, output_sink& sink) {
-  record_writer writer(sink, params);
+void bicluster_generator::generate(entry* stamps) {
+  const run_params& params = params_;
+  rand_generator& random = workspace_->random;
   const fast_modulo to_row(static_cast<uint32_t>(params.num_rows));
   // 64-bit arithmetic: the spread of sizes can reach 2^32, and a size can sit
   // at the least 32-bit value before the fixed row is taken off it.
   const int64_t spread = int64_t{params.max_rows} - params.min_rows + 1;
   const bool has_fixed_row = params.fixed_row != -1;
-  for (int32_t index = 0; index < params.num_biclusters && !writer.failed(); ++index) {
+  for (int32_t index = 0; index < params.num_biclusters && !writer_.failed(); ++index) {
     int64_t size = params.min_rows + int64_t{random.next()} % spread;
-    writer.begin_record(index);
+    writer_.begin_record(index);
     const entry stamp = static_cast<entry>(index + 1);
     if (has_fixed_row) {
       stamps[params.fixed_row] = stamp;
       --size;
     }
-    draw_free_rows(size, stamp, stamps, to_row, random, writer);
-    writer.end_record();
+    draw_free_rows(size, stamp, stamps, to_row, random, workspace_->scratch, writer_);
+    writer_.end_record();
   }
-  return writer.finish();
 }
 
-}  // namespace
-
-int generate_biclusters(const run_params& params, row_stamp& table, rand_generator& random,
-                        output_sink& sink) {
-  switch (table.entry_size()) {
+int bicluster_generator::write(output_sink& sink) {
+  writer_.attach(sink);
+  switch (table_.entry_size()) {
     case sizeof(uint8_t):
-      return generate(params, table.entries<uint8_t>(), random, sink);
+      generate(table_.entries<uint8_t>());
+      break;
     case sizeof(uint16_t):
-      return generate(params, table.entries<uint16_t>(), random, sink);
+      generate(table_.entries<uint16_t>());
+      break;
     default:
-      return generate(params, table.entries<uint32_t>(), random, sink);
+      generate(table_.entries<uint32_t>());
+      break;
   }
+  return writer_.finish();
 }
 
 }  // namespace init_bicluster

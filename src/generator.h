@@ -2,24 +2,61 @@
 #ifndef INIT_BICLUSTER_GENERATOR_H_
 #define INIT_BICLUSTER_GENERATOR_H_
 
+#include <cstdint>
+#include <memory>
+
 #include "output_sink.h"
 #include "rand_generator.h"
+#include "record_writer.h"
 #include "row_stamp.h"
 #include "run_params.h"
 
 namespace init_bicluster {
 
-// Writes `params.num_biclusters` records (none when it is 0 or less) to `sink`.
-// For each bicluster in turn it takes one value from `random` for the size,
-// min_rows plus the value modulo (max_rows - min_rows + 1), counting the fixed
-// row when there is one, then one value per attempt at a free row (the value
-// modulo num_rows), discarding rows the bicluster already holds. Stops at the
-// sink's first failure. Returns 0, or the errno value of that failure.
-// Requires params accepted by check_run_params and `table` allocated for
-// params.num_rows rows and params.num_biclusters biclusters, untouched by any
-// other run.
-int generate_biclusters(const run_params& params, row_stamp& table, rand_generator& random,
-                        output_sink& sink);
+// What a run could not be given memory for.
+enum class shortage { none, row_table, column_list, buffers };
+
+// One run's generation. `prepare` takes every piece of memory the run draws
+// and writes with, so that a run short of memory fails before its output is
+// opened; `write` then only computes and writes, on a few words of stack.
+class bicluster_generator {
+ public:
+  // Sets up a run of `params` whose draws are those of `srand(seed)` and
+  // rand(); takes no memory yet. Requires params accepted by
+  // check_run_params, which outlive the generator.
+  bicluster_generator(const run_params& params, uint32_t seed);
+
+  bicluster_generator(const bicluster_generator&) = delete;
+  bicluster_generator& operator=(const bicluster_generator&) = delete;
+  ~bicluster_generator();
+
+  // Takes the row table, the output buffer, the ready-made column list and
+  // the generator's blocks. Returns shortage::none, or the first of them that
+  // could not be had. Requires that it was not called before.
+  shortage prepare();
+
+  // Writes the params.num_biclusters records (none when it is 0 or less) to
+  // `sink`. For each bicluster in turn it takes one value for the size,
+  // min_rows plus the value modulo (max_rows - min_rows + 1), counting the
+  // fixed row when there is one, then one value per attempt at a free row
+  // (the value modulo num_rows), discarding rows the bicluster already holds.
+  // Stops at the sink's first failure. Returns 0, or the errno value of that
+  // failure; does not close the sink. Requires a successful `prepare` and no
+  // earlier `write`.
+  int write(output_sink& sink);
+
+ private:
+  struct workspace;
+
+  template <typename entry>
+  void generate(entry* stamps);
+
+  const run_params& params_;
+  const uint32_t seed_;
+  row_stamp table_;
+  record_writer writer_;
+  std::unique_ptr<workspace> workspace_;
+};
 
 }  // namespace init_bicluster
 

@@ -22,8 +22,8 @@ const char* version();
 
 // Writes the records for `params` to `sink` and then closes it, byte for byte
 // as the tool does for a run seeded with `seed` (the draws of srand(seed)
-// followed by rand() on Linux). Returns 0; ENOMEM when the row table cannot be
-// had, before anything is written; or the errno value of the sink's first
+// followed by rand() on Linux). Returns 0; ENOMEM when the memory the run
+// needs cannot be had, before anything is written; or the errno value of the sink's first
 // failed write or close, after which the sink is not called again. Requires
 // params accepted by check_run_params; params.output_filename is not used.
 int write_biclusters(const run_params& params, uint32_t seed, output_sink& sink);

@@ -34,19 +34,18 @@ rand_generator::rand_generator(uint32_t seed) {
   // The library's first new word is r[3] + r[0]: its ring starts as if
   // r[0..2] had been repeated after r[30], so the oldest word is r[3].
   for (std::size_t i = 0; i < k_degree; ++i) {
-    state_[i] = seeded[(i + k_separation) % k_degree];
+    words_[i] = seeded[(i + k_separation) % k_degree];
   }
   for (int i = 0; i < k_discarded; ++i) next();
 }
 
 void rand_generator::refill() {
-  // Extend the state by a whole block in one array, r[i] for i from k_degree
-  // on, then keep its last k_degree words as the new state. Each new word
-  // needs the one three places back, so three running sums kept in registers
-  // carry the recurrence instead of reloads of words just stored.
+  // Extend the state by a whole block, r[i] for i from k_degree on, then
+  // keep the last k_degree words as the new state. Each new word needs the
+  // one three places back, so three running sums kept in registers carry the
+  // recurrence instead of reloads of words just stored.
   static_assert(k_separation == 3 && k_block_size % 3 == 0);
-  std::array<uint32_t, k_degree + k_block_size> words;
-  std::copy(state_.begin(), state_.end(), words.begin());
+  std::array<uint32_t, k_degree + k_block_size>& words = words_;
   uint32_t first = words[k_degree - 3];
   uint32_t second = words[k_degree - 2];
   uint32_t third = words[k_degree - 1];
@@ -61,7 +60,7 @@ void rand_generator::refill() {
     block_[i + 1 - k_degree] = second >> 1;
     block_[i + 2 - k_degree] = third >> 1;
   }
-  std::copy(words.end() - k_degree, words.end(), state_.begin());
+  std::copy(words.end() - k_degree, words.end(), words.begin());
   position_ = 0;
 }
 

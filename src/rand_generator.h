@@ -12,7 +12,9 @@ namespace init_bicluster {
 // Yields, for a seed S, exactly the values that glibc's `srand(S)` followed by
 // calls to `rand()` yields (its additive feedback generator with 31 words of
 // state), without a lock and a block at a time. Every value lies in 0 to
-// 2^31 - 1. Copyable; each copy continues the sequence on its own.
+// 2^31 - 1. Copyable; each copy continues the sequence on its own. It holds
+// its working space (about 6 KiB) itself, so that drawing needs no stack
+// beyond a few words.
 class rand_generator {
  public:
   // Number of values produced per refill of the block (a multiple of 3).
@@ -44,8 +46,9 @@ class rand_generator {
 
   void refill();
 
-  // The last k_degree words of the generator's state, oldest first.
-  std::array<uint32_t, k_degree> state_{};
+  // The state extended by a block: the first k_degree words are the last of
+  // the state, oldest first; a refill computes the rest from them.
+  std::array<uint32_t, k_degree + k_block_size> words_{};
   std::array<uint32_t, k_block_size> block_{};
   std::size_t position_ = k_block_size;
 };

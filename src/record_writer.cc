@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace init_bicluster {
 
@@ -48,28 +49,36 @@ uint64_t column_list_length(int32_t num_columns, int32_t fixed_column) {
   return length;
 }
 
-record_writer::record_writer(output_sink& sink, const run_params& params, std::size_t buffer_size,
+record_writer::record_writer(const run_params& params, std::size_t buffer_size,
                              std::size_t column_cache_limit)
-    : sink_(sink),
+    : num_biclusters_(params.num_biclusters),
       num_columns_(params.num_columns),
       fixed_column_(params.fixed_column),
       after_index_(number_line(params.fixed_row)),
       after_free_rows_(number_line(params.fixed_column)),
-      buffer_(new char[buffer_size]),
-      buffer_size_(buffer_size) {
+      column_cache_limit_(column_cache_limit),
+      buffer_size_(buffer_size) {}
+
+bool record_writer::allocate_buffer() {
+  buffer_.reset(new (std::nothrow) char[buffer_size_]);
+  return buffer_ != nullptr;
+}
+
+bool record_writer::allocate_column_line() {
   // Worth keeping only when a second record will use it.
   const uint64_t length = column_list_length(num_columns_, fixed_column_);
-  if (params.num_biclusters > 1 && length < column_cache_limit) {
-    // Every member fits in k_member_room bytes, so the room below the
-    // exact length plus that slack never runs out.
-    column_line_.resize(length + k_member_room);
-    int32_t next = 0;
-    char* end = append_columns(column_line_.data(), column_line_.data() + column_line_.size(),
-                               &next, num_columns_, fixed_column_);
-    *end++ = '\n';
-    column_line_.resize(static_cast<std::size_t>(end - column_line_.data()));
-    column_line_cached_ = true;
-  }
+  if (num_biclusters_ <= 1 || length >= column_cache_limit_) return true;
+  // Every member fits in k_member_room bytes, so the room below the exact
+  // length plus that slack never runs out.
+  const std::size_t room = static_cast<std::size_t>(length) + k_member_room;
+  std::unique_ptr<char[]> line(new (std::nothrow) char[room]);
+  if (line == nullptr) return false;
+  int32_t next = 0;
+  char* end = append_columns(line.get(), line.get() + room, &next, num_columns_, fixed_column_);
+  *end++ = '\n';
+  column_line_ = std::string_view(line.get(), static_cast<std::size_t>(end - line.get()));
+  column_line_storage_ = std::move(line);
+  return true;
 }
 
 void record_writer::begin_record(int32_t index) {
@@ -84,7 +93,7 @@ void record_writer::begin_record(int32_t index) {
 
 void record_writer::end_record() {
   put(after_free_rows_);
-  if (column_line_cached_) {
+  if (column_line_storage_ != nullptr) {
     put(column_line_);
   } else {
     put_columns();
@@ -110,7 +119,7 @@ void record_writer::put(std::string_view text) {
   // buffer would cost as much as the write itself.
   if (text.size() >= std::min(k_direct_write_size, buffer_size_)) {
     flush();
-    if (!failed()) error_ = sink_.write(text);
+    if (!failed()) error_ = sink_->write(text);
     return;
   }
   if (buffer_size_ - used_ < text.size()) flush();
@@ -119,7 +128,7 @@ void record_writer::put(std::string_view text) {
 }
 
 void record_writer::flush() {
-  if (used_ > 0 && !failed()) error_ = sink_.write({buffer_.get(), used_});
+  if (used_ > 0 && !failed()) error_ = sink_->write({buffer_.get(), used_});
   used_ = 0;
 }
 

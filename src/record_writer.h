@@ -20,6 +20,8 @@ namespace init_bicluster {
 // fixed one in ascending order, each followed by one space. Numbers are
 // decimal without fill, as printf's "%d" writes them. Bytes reach the sink in
 // large blocks; after the sink's first failure nothing more is sent to it.
+// Its memory is taken by `allocate` before there is a sink at all, so that a
+// run short of memory fails before it opens its output.
 class record_writer {
  public:
   // Bytes gathered before they are handed to the sink.
@@ -32,18 +34,29 @@ class record_writer {
   // Smallest buffer that holds a header line.
   static constexpr std::size_t k_min_buffer_size = 32;
 
-  // Prepares to write the records of `params` to `sink`, gathering
-  // `buffer_size` bytes at a time. Requires `sink` to outlive the writer and
-  // `buffer_size` to be at least k_min_buffer_size.
-  record_writer(output_sink& sink, const run_params& params,
-                std::size_t buffer_size = k_buffer_size,
-                std::size_t column_cache_limit = k_column_cache_limit);
+  // Prepares to write the records of `params`, gathering `buffer_size` bytes
+  // at a time; takes no memory yet. Requires `buffer_size` to be at least
+  // k_min_buffer_size.
+  explicit record_writer(const run_params& params, std::size_t buffer_size = k_buffer_size,
+                         std::size_t column_cache_limit = k_column_cache_limit);
 
   record_writer(const record_writer&) = delete;
   record_writer& operator=(const record_writer&) = delete;
 
+  // Takes the output buffer. Returns false when the memory cannot be had.
+  bool allocate_buffer();
+
+  // Makes the column list ready for all records, when it is used by more than
+  // one and is below the cache limit. Returns false when the memory cannot be
+  // had (nothing is kept then).
+  bool allocate_column_line();
+
+  // Sends everything from now on to `sink`. Requires `sink` to outlive the
+  // writer, a successful allocate_buffer, and that nothing was written yet.
+  void attach(output_sink& sink) { sink_ = &sink; }
+
   // Writes the header line with `index` and the fixed-row line. Requires
-  // `index` >= 0.
+  // `index` >= 0 and an attached sink (as do all the writing calls below).
   void begin_record(int32_t index);
 
   // Writes `rows` as the next members of the free-row list.
@@ -86,16 +99,18 @@ class record_writer {
   void put(std::string_view text);
   void put_columns();
 
-  output_sink& sink_;
+  output_sink* sink_ = nullptr;
+  const int32_t num_biclusters_;
   const int32_t num_columns_;
   const int32_t fixed_column_;
   // "\n<fixed row>\n", which follows every header's index.
   const std::string after_index_;
   // "\n<fixed column>\n", which closes the free-row list.
   const std::string after_free_rows_;
-  // The column list with its line feed, when short enough to keep.
-  std::string column_line_;
-  bool column_line_cached_ = false;
+  // The column list with its line feed, when kept for all records.
+  std::unique_ptr<char[]> column_line_storage_;
+  std::string_view column_line_;
+  const std::size_t column_cache_limit_;
   std::unique_ptr<char[]> buffer_;
   std::size_t buffer_size_;
   std::size_t used_ = 0;

@@ -6,8 +6,6 @@
 #include "command_options.h"
 #include "generator.h"
 #include "init_bicluster.h"
-#include "rand_generator.h"
-#include "row_stamp.h"
 #include "run_params.h"
 
 namespace init_bicluster {
@@ -21,6 +19,17 @@ uint32_t system_environment::seed() { return static_cast<uint32_t>(std::time(nul
 namespace {
 
 run_outcome failure(std::string message) { return {1, "", std::move(message) + "\n"}; }
+
+std::string shortage_message(shortage what, const run_params& params) {
+  switch (what) {
+    case shortage::row_table:
+      return "Could not allocate memory for " + std::to_string(params.num_rows) + " rows";
+    case shortage::column_list:
+      return "Could not allocate memory for " + std::to_string(params.num_columns) + " columns";
+    default:
+      return "Could not allocate memory for the output buffers";
+  }
+}
 
 }  // namespace
 
@@ -37,17 +46,16 @@ run_outcome run_init_bicluster(int argc, const char* const* argv, run_environmen
   }
   const run_params params = parse_run_params(argv + options.first_positional);
   if (auto refusal = check_run_params(params)) return failure(std::move(*refusal));
-  // The table comes before the output so that running out of memory leaves
-  // the output path as it was.
-  row_stamp table;
-  if (!table.allocate(params.num_rows, params.num_biclusters)) {
-    return failure("Could not allocate memory for " + std::to_string(params.num_rows) + " rows");
+  // Everything the run needs comes before the output is opened, so that
+  // running out of memory leaves the output path as it was.
+  bicluster_generator generator(params, options.seed ? *options.seed : environment.seed());
+  if (const shortage missing = generator.prepare(); missing != shortage::none) {
+    return failure(shortage_message(missing, params));
   }
   int error = 0;
   const std::unique_ptr<output_sink> sink = environment.open_output(params.output_filename, &error);
   if (sink == nullptr) return failure("Could not open output file");
-  rand_generator random(options.seed ? *options.seed : environment.seed());
-  error = generate_biclusters(params, table, random, *sink);
+  error = generator.write(*sink);
   if (error == 0) error = sink->close();
   if (error != 0) {
     return failure(std::string("Could not write output file: ") + std::strerror(error));

@@ -31,7 +31,7 @@ class run_environment {
   virtual std::unique_ptr<output_sink> open_output(const std::string& path, int* error) = 0;
 
   // The seed of the run's random draws when no --seed gives one; asked once,
-  // after the output opened.
+  // before the output is opened.
   virtual uint32_t seed() = 0;
 };
 

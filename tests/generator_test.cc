@@ -30,11 +30,10 @@ run_params make_params(std::vector<int32_t> numbers) {
 }
 
 std::string generate(const run_params& params, uint32_t seed) {
-  row_stamp table;
-  EXPECT_TRUE(table.allocate(params.num_rows, params.num_biclusters));
-  rand_generator random(seed);
+  bicluster_generator generator(params, seed);
+  EXPECT_EQ(generator.prepare(), shortage::none);
   string_sink sink;
-  EXPECT_EQ(generate_biclusters(params, table, random, sink), 0);
+  EXPECT_EQ(generator.write(sink), 0);
   return sink.text();
 }
 

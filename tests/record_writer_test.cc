@@ -28,7 +28,10 @@ TEST(ColumnListLength, CountsDigitsAndSpaces) {
 std::string write_records(const run_params& params, std::size_t buffer_size,
                           std::size_t column_cache_limit) {
   string_sink sink;
-  record_writer writer(sink, params, buffer_size, column_cache_limit);
+  record_writer writer(params, buffer_size, column_cache_limit);
+  EXPECT_TRUE(writer.allocate_buffer());
+  EXPECT_TRUE(writer.allocate_column_line());
+  writer.attach(sink);
   for (int32_t index = 0; index < params.num_biclusters; ++index) {
     writer.begin_record(index);
     std::vector<uint32_t> rows;
@@ -88,11 +91,10 @@ TEST(RecordWriter, StopsAtTheFirstFailureOfTheSink) {
   params.fixed_row = -1;
   params.fixed_column = -1;
   for (const int fail_at : {1, 2, 3, 10}) {
-    row_stamp table;
-    ASSERT_TRUE(table.allocate(params.num_rows, params.num_biclusters));
-    rand_generator random(1);
+    bicluster_generator generator(params, 1);
+    ASSERT_EQ(generator.prepare(), shortage::none);
     failing_sink sink(fail_at);
-    EXPECT_EQ(generate_biclusters(params, table, random, sink), ENOSPC);
+    EXPECT_EQ(generator.write(sink), ENOSPC);
     EXPECT_EQ(sink.calls, fail_at);
   }
 }
