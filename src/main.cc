@@ -2,9 +2,11 @@
 // the given size. See README.md for the arguments and the file format.
 #include <cstdio>
 
+#include "process_setup.h"
 #include "run_control.h"
 
 int main(int argc, char** argv) {
+  init_bicluster::prepare_process();
   init_bicluster::system_environment environment;
   const init_bicluster::run_outcome outcome =
       init_bicluster::run_init_bicluster(argc, argv, environment);

@@ -23,32 +23,47 @@ class output_sink {
   virtual int close() { return 0; }
 };
 
-// Writes to a file it opened and owns.
+// Writes to a file it opened and owns. A regular file, new or old, is
+// written under another name beside it and takes its place only when `close`
+// succeeds, so that a reader never sees part of a file, and a run that fails
+// or is killed leaves the path as it was. Devices, FIFOs, the files of the
+// standard streams, files with several links, and files whose folder lets no
+// new file be made are written in place.
 class file_sink final : public output_sink {
  public:
-  // Opens `path` as fopen(path, "w") does: created with mode 0666 less the
-  // umask, or truncated to empty. Returns null, with the errno value in
-  // `*error`, when that fails. Requires a non-null `error`.
+  // Opens `path` for writing, refusing exactly what fopen(path, "w") refuses.
+  // A symbolic link is followed and the file it names is replaced. The new
+  // file takes an old file's permission bits (and, where allowed, its owner);
+  // a new path gets mode 0666 less the umask. Returns null, with the errno
+  // value in `*error`, when that fails. Requires a non-null `error`.
   static std::unique_ptr<file_sink> open(const std::string& path, int* error);
 
   file_sink(const file_sink&) = delete;
   file_sink& operator=(const file_sink&) = delete;
 
-  // Closes the file unless `close` already did, ignoring the outcome.
+  // Unless `close` ran: closes the file, and leaves the old file as it was.
   ~file_sink() override;
 
   // Writes all of `bytes`, resuming after interruptions and short writes.
   int write(std::string_view bytes) override;
 
-  // Closes the file. Returns 0, or the errno value when closing fails (a
-  // delayed write error on some file systems). Requires that it was not called
-  // before.
+  // Closes the file and puts it in the place of the path. Returns 0, or the
+  // errno value when that fails (a delayed write error on some file systems,
+  // or the replacement), and then the path is as it was, unless the file was
+  // written in place. Requires that it was not called before.
   int close() override;
 
  private:
-  explicit file_sink(int descriptor) : descriptor_(descriptor) {}
+  file_sink(int descriptor, std::string temporary_path, std::string target)
+      : descriptor_(descriptor),
+        temporary_path_(std::move(temporary_path)),
+        target_(std::move(target)) {}
 
   int descriptor_;
+  // The file's own name until it replaces the target; empty while unnamed.
+  std::string temporary_path_;
+  // The path the file replaces; empty when it is written in place.
+  std::string target_;
 };
 
 // Collects everything written into a string; for tests and in-memory use.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "init_bicluster.h"
 #include "process_runner.h"
 #include "run_params.h"
 
@@ -36,6 +37,13 @@ class CommandLine : public ::testing::Test {
     std::vector<const char*> texts;
     for (const std::string& argument : arguments) texts.push_back(argument.c_str());
     return parse_run_params(texts.data());
+  }
+
+  // What the library writes for `arguments` (as for params_of) and `seed`.
+  static std::string library_file(const std::vector<std::string>& arguments, uint32_t seed) {
+    string_sink sink;
+    EXPECT_EQ(write_biclusters(params_of(arguments), seed, sink), 0);
+    return sink.text();
   }
 
  protected:

@@ -94,7 +94,9 @@ TEST_F(CommandLine, HostileArgumentsEndWithTheirPromisedOutcome) {
         argument = path = directory_ + "/" + std::to_string(++number) + argument.substr(1);
       }
     }
-    const process_result result = run(arguments, {.timeout_seconds = 20});
+    run_options options;
+    options.timeout_seconds = 20;
+    const process_result result = run(arguments, options);
     EXPECT_EQ(result.exit_status, c.exit_status) << c.what;
     EXPECT_EQ(result.standard_error, c.message) << c.what;
     EXPECT_EQ(result.standard_output, "") << c.what;

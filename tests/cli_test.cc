@@ -136,13 +136,6 @@ TEST_F(CommandLine, RunsInTheSameSecondWriteTheSameFile) {
   GTEST_SKIP() << "the clock ticked during every attempt";
 }
 
-// What the library writes for the eight arguments `arguments` and `seed`.
-std::string library_file(const std::vector<std::string>& arguments, uint32_t seed) {
-  string_sink sink;
-  EXPECT_EQ(write_biclusters(CommandLine::params_of(arguments), seed, sink), 0);
-  return sink.text();
-}
-
 TEST_F(CommandLine, SeedOptionsWriteTheFileOfThatSeed) {
   const std::string example = read_file(std::string(TEST_DATA_DIR) + "/example.txt");
   const std::vector<std::string> small = {"6", "4", "2", "2", "3", "4", "2"};

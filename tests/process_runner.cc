@@ -46,12 +46,18 @@ process_result run_process(const std::string& program, const std::vector<std::st
 
   const pid_t child = fork();
   if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open(out_path.c_str(), O_WRONLY | O_TRUNC);
-    const int err = open(err_path.c_str(), O_WRONLY | O_TRUNC);
+    // Close-on-exec: the child starts with the three standard streams only.
+    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int out = open(out_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int err = open(err_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
+    if (options.close_standard_error) close(2);
+    for (const auto& [resource, value] : options.limits) {
+      const rlimit limit = {value, value};
+      if (setrlimit(resource, &limit) != 0) _exit(127);
+    }
     if (options.user_id != -1 &&
         (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(options.group_id)) != 0 ||
          setuid(static_cast<uid_t>(options.user_id)) != 0)) {
@@ -62,9 +68,13 @@ process_result run_process(const std::string& program, const std::vector<std::st
   }
   process_result result;
   int status = 0;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + std::chrono::seconds(options.timeout_seconds);
+  const auto kill_time = start + std::chrono::milliseconds(options.kill_after_milliseconds);
   while (waitpid(child, &status, WNOHANG) == 0) {
+    if (options.kill_after_milliseconds > 0 && std::chrono::steady_clock::now() > kill_time) {
+      kill(child, SIGKILL);
+    }
     if (std::chrono::steady_clock::now() > deadline) {
       kill(child, SIGKILL);
       waitpid(child, &status, 0);

@@ -2,7 +2,10 @@
 #ifndef INIT_BICLUSTER_TESTS_PROCESS_RUNNER_H_
 #define INIT_BICLUSTER_TESTS_PROCESS_RUNNER_H_
 
+#include <sys/resource.h>
+
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace init_bicluster {
@@ -24,6 +27,12 @@ struct run_options {
   // requires running as root.
   int user_id = -1;
   int group_id = -1;
+  // Resource limits (RLIMIT_..., value) set in the child before it starts.
+  std::vector<std::pair<int, rlim_t>> limits;
+  // Starts the child with standard error closed.
+  bool close_standard_error = false;
+  // When above 0, SIGKILL is sent to the child this long after it started.
+  int kill_after_milliseconds = 0;
 };
 
 // Runs `program` with the argument vector `arguments` (the first entry is what

@@ -1,0 +1,177 @@
+// Nothing lost: whatever fails, the output path holds its old contents or the
+// whole new file, and no failure goes unreported.
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_fixture.h"
+
+namespace init_bicluster {
+namespace {
+
+// The number of entries in `directory`.
+int entries_in(const std::string& directory) {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) {
+    ++count;
+  }
+  return count;
+}
+
+// An address-space limit cannot be combined with AddressSanitizer's shadow.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST_F(CommandLine, ShortagesAndLimitsLeaveTheOldFile) {
+  const rlim_t address_space = rlim_t{30} << 20;
+  const struct {
+    std::vector<std::string> numbers;
+    std::pair<int, rlim_t> limit;
+    bool close_standard_error;
+    std::string message;
+  } cases[] = {
+      {{"10", "6000000", "2", "1", "5", "-1", "-1"},
+       {RLIMIT_AS, address_space},
+       false,
+       "Could not allocate memory for 6000000 columns\n"},
+      {{"10", "6000000", "2", "1", "5", "-1", "-1"}, {RLIMIT_AS, address_space}, true, ""},
+      {{"2000000000", "1", "2", "1", "5", "-1", "-1"},
+       {RLIMIT_AS, address_space},
+       false,
+       "Could not allocate memory for 2000000000 rows\n"},
+      {{"--seed=1", "1000", "1000", "20", "1", "5", "-1", "-1"},
+       {RLIMIT_FSIZE, 4096},
+       false,
+       "Could not write output file: File too large\n"},
+      {{"--seed=1", "1000", "1000", "20", "1", "5", "-1", "-1"}, {RLIMIT_FSIZE, 4096}, true, ""},
+  };
+  for (const auto& c : cases) {
+    write_file(output_, "precious\n");
+    std::vector<std::string> arguments = c.numbers;
+    arguments.push_back(output_);
+    run_options options;
+    options.limits = {c.limit};
+    options.close_standard_error = c.close_standard_error;
+    const process_result result = run(arguments, options);
+    const std::string what = c.numbers[1] + (c.close_standard_error ? " without stderr" : "");
+    EXPECT_EQ(result.exit_status, 1) << what;
+    EXPECT_EQ(result.standard_output, "") << what;
+    EXPECT_EQ(result.standard_error, c.message) << what;
+    EXPECT_EQ(read_file(output_), "precious\n") << what;
+    EXPECT_EQ(entries_in(directory_), 1) << what;
+  }
+}
+#endif
+
+TEST_F(CommandLine, AKilledRunLeavesTheOldFileAndNothingBesideIt) {
+  write_file(output_, "precious\n");
+  run_options options;
+  options.kill_after_milliseconds = 300;
+  // Twenty covers of five million rows: several seconds of work.
+  const process_result result =
+      run({"5000000", "1", "20", "5000000", "5000000", "-1", "-1", output_}, options);
+  EXPECT_EQ(result.exit_status, -1);
+  EXPECT_EQ(read_file(output_), "precious\n");
+  EXPECT_EQ(entries_in(directory_), 1);
+}
+
+TEST_F(CommandLine, OfTwoRunsAtOnceOneWholeFileRemains) {
+  const std::vector<std::string> numbers = {"1000000", "3", "6", "900000", "1000000", "-1", "-1"};
+  process_result results[2];
+  std::vector<std::thread> runs;
+  for (int i = 0; i < 2; ++i) {
+    runs.emplace_back([&, i] {
+      std::vector<std::string> arguments = {"--seed=" + std::to_string(i + 1)};
+      arguments.insert(arguments.end(), numbers.begin(), numbers.end());
+      arguments.push_back(output_);
+      results[i] = run(arguments);
+    });
+  }
+  for (std::thread& run : runs) run.join();
+  EXPECT_EQ(results[0].exit_status, 0);
+  EXPECT_EQ(results[1].exit_status, 0);
+  std::vector<std::string> positional = numbers;
+  positional.push_back(output_);
+  const std::string written = read_file(output_);
+  EXPECT_TRUE(written == library_file(positional, 1) || written == library_file(positional, 2))
+      << "the file is neither run's whole output (" << written.size() << " bytes)";
+  EXPECT_EQ(entries_in(directory_), 1);
+}
+
+TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
+  const std::vector<std::string> numbers = {"--seed=7", "10", "5", "3", "2", "4", "-1", "-1"};
+  const std::string expected = library_file({"10", "5", "3", "2", "4", "-1", "-1", ""}, 7);
+  const auto run_on = [&](const std::string& path) {
+    std::vector<std::string> arguments = numbers;
+    arguments.push_back(path);
+    return run(arguments);
+  };
+
+  // A symbolic link: the file it names is replaced, with its mode, and the
+  // link stays.
+  const std::string target = directory_ + "/target.txt";
+  write_file(target, "old\n");
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  ASSERT_EQ(symlink("target.txt", output_.c_str()), 0);
+  EXPECT_EQ(run_on(output_).exit_status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(output_));
+  EXPECT_EQ(read_file(target), expected);
+  struct stat info;
+  ASSERT_EQ(stat(target.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(entries_in(directory_), 2);
+
+  // A FIFO is written in place, to its reader.
+  const std::string fifo = directory_ + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string received;
+  std::thread reader([&] { received = read_file(fifo); });
+  EXPECT_EQ(run_on(fifo).exit_status, 0);
+  reader.join();
+  EXPECT_EQ(received, expected);
+
+  // Devices are written in place; a folder is refused.
+  EXPECT_EQ(run_on("/dev/null").exit_status, 0);
+  const process_result folder = run_on(directory_);
+  EXPECT_EQ(folder.exit_status, 1);
+  EXPECT_EQ(folder.standard_error, "Could not open output file\n");
+  EXPECT_EQ(entries_in(directory_), 3);
+}
+
+TEST_F(CommandLine, AFileInAFolderClosedToNewFilesIsWrittenInPlace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to act as another user";
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  // Root's folder, which nobody may enter but not add to, and a file in it
+  // that anyone may write.
+  ASSERT_EQ(chmod(directory_.c_str(), 0755), 0);
+  write_file(output_, "old\n");
+  ASSERT_EQ(chmod(output_.c_str(), 0666), 0);
+  run_options options;
+  options.user_id = static_cast<int>(nobody->pw_uid);
+  options.group_id = static_cast<int>(nobody->pw_gid);
+  const std::vector<std::string> arguments = {"10", "5", "3", "2", "4", "-1", "-1", output_};
+  std::vector<std::string> seeded = {"--seed=3"};
+  seeded.insert(seeded.end(), arguments.begin(), arguments.end());
+  const process_result result = run(seeded, options);
+  EXPECT_EQ(result.exit_status, 0) << result.standard_error;
+  const std::string written = library_file(arguments, 3);
+  EXPECT_EQ(read_file(output_), written);
+#if !defined(__SANITIZE_ADDRESS__)
+  // Written in place, the file would be emptied by opening it before all
+  // the memory is had.
+  options.limits = {{RLIMIT_AS, rlim_t{30} << 20}};
+  const process_result short_of_memory =
+      run({"10", "6000000", "2", "1", "5", "-1", "-1", output_}, options);
+  EXPECT_EQ(short_of_memory.exit_status, 1);
+  EXPECT_EQ(read_file(output_), written);
+#endif
+}
+
+}  // namespace
+}  // namespace init_bicluster
