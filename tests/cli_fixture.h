@@ -3,7 +3,9 @@
 #define INIT_BICLUSTER_TESTS_CLI_FIXTURE_H_
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -28,7 +30,23 @@ class CommandLine : public ::testing::Test {
   // Runs the tool with `arguments` after its name.
   process_result run(std::vector<std::string> arguments, const run_options& options = {}) {
     arguments.insert(arguments.begin(), "init_bicluster");
-    return run_process(TOOL_PATH, arguments, options);
+    return run_process(tool_, arguments, options);
+  }
+
+  // Options that run the tool as the user nobody. The build folder may be
+  // closed to that user, so from now on the tool runs from a copy in the
+  // test's folder, which is opened to everyone. Requires root.
+  run_options as_nobody() {
+    run_options options;
+    const passwd* nobody = getpwnam("nobody");
+    EXPECT_NE(nobody, nullptr) << "no user nobody";
+    if (nobody == nullptr) return options;
+    EXPECT_EQ(chmod(directory_.c_str(), 0755), 0);
+    tool_ = directory_ + "/tool";
+    std::filesystem::copy_file(TOOL_PATH, tool_);
+    options.user_id = static_cast<int>(nobody->pw_uid);
+    options.group_id = static_cast<int>(nobody->pw_gid);
+    return options;
   }
 
   // The run_params that `arguments` (the eight after the program name) give.
@@ -51,6 +69,7 @@ class CommandLine : public ::testing::Test {
 
   std::string directory_;
   std::string output_;
+  std::string tool_ = TOOL_PATH;
 };
 
 }  // namespace init_bicluster

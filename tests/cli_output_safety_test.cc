@@ -1,6 +1,5 @@
 // Nothing lost: whatever fails, the output path holds its old contents or the
 // whole new file, and no failure goes unreported.
-#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -145,16 +144,11 @@ TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
 
 TEST_F(CommandLine, AFileInAFolderClosedToNewFilesIsWrittenInPlace) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to act as another user";
-  const passwd* nobody = getpwnam("nobody");
-  ASSERT_NE(nobody, nullptr);
   // Root's folder, which nobody may enter but not add to, and a file in it
   // that anyone may write.
-  ASSERT_EQ(chmod(directory_.c_str(), 0755), 0);
+  run_options options = as_nobody();
   write_file(output_, "old\n");
   ASSERT_EQ(chmod(output_.c_str(), 0666), 0);
-  run_options options;
-  options.user_id = static_cast<int>(nobody->pw_uid);
-  options.group_id = static_cast<int>(nobody->pw_gid);
   const std::vector<std::string> arguments = {"10", "5", "3", "2", "4", "-1", "-1", output_};
   std::vector<std::string> seeded = {"--seed=3"};
   seeded.insert(seeded.end(), arguments.begin(), arguments.end());

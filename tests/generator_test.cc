@@ -141,12 +141,17 @@ TEST(Generator, MatchesTheStraightforwardModel) {
 }
 
 // Enough biclusters for wider table entries, and batches that end in the
-// middle of the generator's blocks.
+// middle of the generator's blocks. At each width boundary the matrix has
+// rows enough that the last biclusters still draw rows no bicluster took, so
+// a stamp that wraps to the value of an untouched row changes the draws.
 TEST(Generator, MatchesTheModelForEveryTableWidth) {
   const std::vector<std::vector<int32_t>> cases = {
-      {20, 3, 255, 0, 20, -1, 1},      {20, 3, 256, 0, 20, 19, 1},
-      {200, 2, 65535, 1, 3, 0, -1},    {200, 2, 65536, 1, 3, -1, -1},
-      {5000, 1, 70000, 0, 9, 4999, 0}, {100000, 4, 40, 700, 2000, 5, 2},
+      {20, 3, 255, 0, 20, -1, 1},        {20, 3, 256, 0, 20, 19, 1},
+      {200, 2, 65535, 1, 3, 0, -1},      {200, 2, 65536, 1, 3, -1, -1},
+      {5000, 1, 70000, 0, 9, 4999, 0},   {100000, 4, 40, 700, 2000, 5, 2},
+      {3000, 1, 255, 1, 20, -1, -1},     {3000, 1, 256, 1, 20, -1, -1},
+      {3000, 1, 257, 1, 20, 7, -1},      {1000000, 1, 65535, 1, 3, -1, -1},
+      {1000000, 1, 65536, 1, 3, -1, -1}, {1000000, 1, 65537, 1, 3, 9, -1},
   };
   for (const auto& numbers : cases) expect_same_as_reference(make_params(numbers), 99);
 }
