@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
-# Installs the build into a fresh prefix, builds the consumer project against
-# it with find_package, and compares its output with the expected file.
+# Installs the build into a fresh prefix, then builds two consumers against it
+# as C++17, one with CMake's find_package and one with pkg-config, and
+# compares their output with the expected file.
 # Usage: check_consumer.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build_dir=$1
 source_dir=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+expected="$source_dir/tests/data/example.txt"
 
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
 cmake -S "$source_dir/tests/consumer" -B "$work/build" -G Ninja \
   -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/build" >/dev/null
-"$work/build/consumer" >"$work/out.txt"
-cmp "$work/out.txt" "$source_dir/tests/data/example.txt"
-echo "consumer output matches the known answer"
+"$work/build/consumer" >"$work/cmake.txt"
+cmp "$work/cmake.txt" "$expected"
+echo "the CMake consumer's output matches the known answer"
+
+pc_file=$(find "$work/prefix" -name init_bicluster.pc)
+export PKG_CONFIG_PATH
+PKG_CONFIG_PATH=$(dirname "$pc_file")
+# shellcheck disable=SC2046 # the flags are words
+c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror "$source_dir/tests/consumer/main.cc" \
+  $(pkg-config --cflags --libs init_bicluster) -o "$work/pkg-config-consumer"
+"$work/pkg-config-consumer" >"$work/pkg-config.txt"
+cmp "$work/pkg-config.txt" "$expected"
+echo "the pkg-config consumer's output matches the known answer"
 (cd "$work/prefix" && find . -type f | sort)

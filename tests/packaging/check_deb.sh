@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the Debian package of a build folder and checks what it holds.
+# Builds the Debian packages of a build folder, checks how the files are split
+# between them, and runs lintian on both where it is installed: any error or
+# warning fails.
 # Usage: check_deb.sh BUILD_DIR
 set -euo pipefail
 build_dir=$1
@@ -7,13 +9,41 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work" >/dev/null
-package=$(ls "$work"/*.deb)
-contents=$(dpkg-deb -c "$package")
-echo "$contents"
-# The library folder is lib/ or lib/<multiarch>/ depending on how the build was configured.
-for path in '/usr/bin/init_bicluster' '/usr/share/man/man1/init_bicluster\.1' \
-            '/usr/include/init_bicluster/init_bicluster\.h' '/usr/lib/([a-z0-9_-]+/)?libinit_bicluster\.a' \
-            '/usr/lib/([a-z0-9_-]+/)?cmake/init_bicluster/init_bicluster-config\.cmake'; do
-  grep -qE " \.$path\$" <<<"$contents" || { echo "missing from the package: $path"; exit 1; }
-done
-dpkg-deb -f "$package" Package Version Depends
+version=$(sed -n 's/^#define INIT_BICLUSTER_VERSION "\(.*\)"$/\1/p' \
+  "$build_dir/generated/init_bicluster_version.h")
+tool="$work/init-bicluster_${version}_amd64.deb"
+dev="$work/libinit-bicluster-dev_${version}_amd64.deb"
+[ "$(ls "$work"/*.deb | wc -l)" -eq 2 ] || { echo "expected exactly two packages"; exit 1; }
+
+# expect PACKAGE PATTERN...: every pattern is a path in the package, and the
+# package holds nothing but those and the folders above them.
+expect() {
+  local package=$1
+  shift
+  local files
+  files=$(dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print $6}')
+  echo "$(basename "$package"):"
+  echo "$files"
+  for pattern in "$@"; do
+    grep -qE "^\./$pattern\$" <<<"$files" || { echo "missing from $package: $pattern"; exit 1; }
+  done
+  local joined
+  joined=$(IFS='|'; echo "$*")
+  if grep -vqE "^\./($joined)\$" <<<"$files"; then
+    echo "unexpected in $package:"; grep -vE "^\./($joined)\$" <<<"$files"; exit 1
+  fi
+}
+lib='usr/lib/([a-z0-9_-]+/)?'
+expect "$tool" 'usr/bin/init_bicluster' 'usr/share/man/man1/init_bicluster\.1\.gz' \
+  'usr/share/doc/init-bicluster/(copyright|changelog\.gz)'
+expect "$dev" "${lib}libinit_bicluster\.a" 'usr/include/init_bicluster/[a-z_]+\.h' \
+  "${lib}cmake/init_bicluster/init_bicluster-[a-z-]+\.cmake" "${lib}pkgconfig/init_bicluster\.pc" \
+  'usr/share/doc/libinit-bicluster-dev/(copyright|changelog\.gz)'
+dpkg-deb -f "$tool" Package Version Depends
+
+if command -v lintian >/dev/null; then
+  # lintian warns that it runs as root, which is not about the packages.
+  report=$(lintian --fail-on none "$tool" "$dev" 2>&1 | grep -v 'running with root privileges' || true)
+  echo "lintian: ${report:-clean}"
+  if grep -qE '^[EW]: ' <<<"$report"; then exit 1; fi
+fi
