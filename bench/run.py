@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Builds init_bicluster in Release and times it against the straightforward
-baseline on four workloads, runs alternating side by side, medians reported.
+baseline (and a numpy script) on six workloads: runs alternate side by side,
+each pair of runs shares a seed, and medians are reported.
 
 Usage: python3 bench/run.py [--runs N] [--skip-baseline]
 """
 import argparse
+import filecmp
 import os
 import statistics
 import subprocess
@@ -14,12 +16,20 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build-bench")
+NUMPY_SCRIPT = os.path.join(ROOT, "bench", "numpy_biclusters.py")
+# Debian's numpy belongs to the system's Python, which may not be the one
+# running this script.
+SYSTEM_PYTHON = "/usr/bin/python3"
 
+# name, arguments 1-7, most baseline runs (None: as many as the tool's; 0:
+# none, too slow), whether to write a real file and run the numpy script.
 WORKLOADS = [
-    ("wide", "20000 20000 2000 10 100 5 7"),
-    ("tall", "10000000 10 200 10000 100000 -1 -1"),
-    ("dense", "100000 10 50 100000 100000 -1 -1"),
-    ("huge-sparse", "2000000000 10 5 3 8 -1 -1"),
+    ("wide", "20000 20000 2000 10 100 5 7", None, True),
+    ("tall", "10000000 10 200 10000 100000 -1 -1", None, True),
+    ("dense", "100000 10 50 100000 100000 -1 -1", None, True),
+    ("cover", "10000000 1 3 10000000 10000000 -1 -1", 3, True),
+    ("cover-1e8", "100000000 1 3 100000000 100000000 -1 -1", 0, False),
+    ("huge-sparse", "2000000000 10 5 3 8 -1 -1", 3, True),
 ]
 
 
@@ -45,69 +55,91 @@ def measure(command):
     return seconds, int(lines[-1]), "\n".join(lines[:-1])
 
 
+def median_ms(runs):
+    return statistics.median(r[0] for r in runs) * 1e3
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--runs", type=int, default=5, help="runs of each program per workload")
+    parser.add_argument("--runs", type=int, default=5, help="runs of the tool per workload")
     parser.add_argument("--skip-baseline", action="store_true", help="time the tool alone")
     options = parser.parse_args()
     build()
     tool = os.path.join(BUILD, "init_bicluster")
     baseline = os.path.join(BUILD, "bench", "bicluster_baseline")
+    with_numpy = os.path.exists(SYSTEM_PYTHON) and subprocess.run(
+        [SYSTEM_PYTHON, "-c", "import numpy"], stderr=subprocess.DEVNULL).returncode == 0
 
     rows = []
-    for name, arguments in WORKLOADS:
+    scratch = tempfile.mkdtemp(dir=BUILD)
+    tool_file, base_file = os.path.join(scratch, "tool"), os.path.join(scratch, "baseline")
+    for name, arguments, most_baseline_runs, real_file in WORKLOADS:
         numbers = arguments.split()
-        # Output size and draw count of a typical run, from one run to a real file.
-        with tempfile.NamedTemporaryFile(dir=BUILD) as sample:
-            measure([tool] + numbers + [sample.name])
-            size = os.path.getsize(sample.name)
-        seed = str(int(time.time()))
-        _, _, report = measure([baseline] + numbers + ["/dev/null", seed])
-        draws = int(report.split()[-1])
-        tool_runs, baseline_runs = [], []
-        # The baseline of the huge workload takes about 20 s a run: three suffice.
-        base_count = 0 if options.skip_baseline else (min(3, options.runs) if name == "huge-sparse"
-                                                      else options.runs)
+        base_runs = 0 if options.skip_baseline else (
+            options.runs if most_baseline_runs is None else min(most_baseline_runs, options.runs))
+        # Bytes and draws come from one pair of runs with seed 1, whose files
+        # must be the same.
+        measure([tool, "--seed=1"] + numbers + [tool_file])
+        size = os.path.getsize(tool_file)
+        draws = None
+        if base_runs:
+            report = measure([baseline] + numbers + [base_file, "1"])[2]
+            draws = int(report.split()[-1])
+            if not filecmp.cmp(tool_file, base_file, shallow=False):
+                sys.exit(f"{name}: the tool and the baseline wrote different files")
+            os.unlink(base_file)
+        os.unlink(tool_file)
+
+        tool_null, tool_real, base_null, base_real, numpy_runs = [], [], [], [], []
         for run in range(options.runs):
-            tool_runs.append(measure([tool] + numbers + ["/dev/null"]))
-            if run < base_count:
-                baseline_runs.append(measure([baseline] + numbers + ["/dev/null", seed]))
-        tool_time = statistics.median(r[0] for r in tool_runs)
-        tool_memory = max(r[1] for r in tool_runs) / 1024
-        row = [name, f"{size / 1e6:.1f}", f"{draws / 1e6:.2f}", f"{tool_time * 1e3:.1f}",
-               f"{tool_memory:.1f}", f"{size / tool_time / 1e6:.0f}",
-               f"{tool_time * 1e9 / draws:.1f}"]
-        if baseline_runs:
-            base_time = statistics.median(r[0] for r in baseline_runs)
-            base_memory = max(r[1] for r in baseline_runs) / 1024
-            row += [f"{base_time * 1e3:.1f}", f"{base_memory:.1f}", f"{base_time / tool_time:.1f}x"]
+            seed = str(run + 1)
+            tool_null.append(measure([tool, "--seed=" + seed] + numbers + ["/dev/null"]))
+            if real_file:
+                tool_real.append(measure([tool, "--seed=" + seed] + numbers + [tool_file]))
+                os.unlink(tool_file)
+            if run < base_runs:
+                base_null.append(measure([baseline] + numbers + ["/dev/null", seed]))
+                if real_file:
+                    base_real.append(measure([baseline] + numbers + [base_file, seed]))
+                    os.unlink(base_file)
+            if with_numpy and real_file and run < 3:
+                numpy_runs.append(measure([SYSTEM_PYTHON, NUMPY_SCRIPT] + numbers +
+                                          ["/dev/null", seed]))
+        tool_ms = median_ms(tool_null)
+        row = [name, f"`{arguments}`", f"{size / 1e6:.1f}",
+               f"{draws / 1e6:.2f}" if draws else "-", f"{tool_ms:.1f}",
+               f"{median_ms(tool_real):.1f}" if tool_real else "-",
+               f"{max(r[1] for r in tool_null) / 1024:.1f}",
+               f"{tool_ms * 1e6 / draws:.2f}" if draws else "-"]
+        if not options.skip_baseline:
+            if base_null:
+                base_ms = median_ms(base_null)
+                row += [f"{base_ms:.0f}", f"{max(r[1] for r in base_null) / 1024:.1f}",
+                        f"{base_ms / tool_ms:.1f}x",
+                        f"{median_ms(base_real) / median_ms(tool_real):.1f}x" if base_real else "-"]
+            else:
+                row += ["-", "-", "-", "-"]
+        if with_numpy:
+            row += [f"{median_ms(numpy_runs):.0f}" if numpy_runs else "-",
+                    f"{median_ms(numpy_runs) / tool_ms:.0f}x" if numpy_runs else "-"]
         rows.append(row)
         print("done:", name, file=sys.stderr)
+    os.rmdir(scratch)
 
-    header = ["workload", "MB out", "M draws", "tool ms", "tool MiB", "tool MB/s", "tool ns/draw"]
+    header = ["workload", "arguments 1-7", "MB out", "M draws", "tool ms", "tool ms, file",
+              "tool MiB", "tool ns/draw"]
     if not options.skip_baseline:
-        header += ["baseline ms", "baseline MiB", "speed-up"]
-    print(f"Medians of {options.runs} alternating runs, output to /dev/null.")
+        header += ["baseline ms", "baseline MiB", "speed-up", "speed-up, file"]
+    if with_numpy:
+        header += ["numpy ms", "vs numpy"]
+    print(f"Medians of {options.runs} runs of the tool, alternating with the baseline (at most 3 "
+          f"runs for cover and huge-sparse, none for cover-1e8) and numpy (at most 3). Output to "
+          f"/dev/null, or to a real file where the column says so; the same seeds for both "
+          f"programs, whose files are the same byte for byte.")
     print("| " + " | ".join(header) + " |")
     print("|" + "---|" * len(header))
     for row in rows:
         print("| " + " | ".join(row) + " |")
-
-    # The wide workload to a real file, against cp of a file of the same size.
-    with tempfile.TemporaryDirectory(dir=BUILD) as directory:
-        source = os.path.join(directory, "source")
-        target = os.path.join(directory, "target")
-        numbers = WORKLOADS[0][1].split()
-        measure([tool] + numbers + [source])
-        tool_runs, copy_runs = [], []
-        for _ in range(options.runs):
-            tool_runs.append(measure([tool] + numbers + [target])[0])
-            os.unlink(target)
-            copy_runs.append(measure(["cp", source, target])[0])
-            os.unlink(target)
-        tool_time, copy_time = statistics.median(tool_runs), statistics.median(copy_runs)
-        print(f"\nwide to a file: tool {tool_time * 1e3:.1f} ms, cp of the same size "
-              f"{copy_time * 1e3:.1f} ms, ratio {tool_time / copy_time:.2f}")
 
 
 if __name__ == "__main__":
