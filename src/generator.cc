@@ -1,30 +1,14 @@
 #include "generator.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
+
+#include "row_reducer.h"
 
 namespace init_bicluster {
 
 namespace {
-
-__extension__ typedef unsigned __int128 uint128;
-
-// value % divisor by two multiplications instead of a division (the method of
-// Lemire, Kaser and Kurz), exact for every 32-bit value and divisor.
-class fast_modulo {
- public:
-  explicit fast_modulo(uint32_t divisor)
-      : divisor_(divisor), multiplier_(UINT64_MAX / std::max<uint32_t>(divisor, 1) + 1) {}
-
-  uint32_t operator()(uint32_t value) const {
-    const uint64_t fraction = multiplier_ * value;
-    return static_cast<uint32_t>((static_cast<uint128>(fraction) * divisor_) >> 64);
-  }
-
- private:
-  uint64_t divisor_;
-  uint64_t multiplier_;
-};
 
 // Values looked at together: at most a block of the generator, at least
 // enough to keep the loop's fixed costs small.
@@ -34,45 +18,170 @@ constexpr std::size_t k_least_batch = 64;
 // to memory, few enough not to overrun the misses the core can keep going.
 constexpr std::size_t k_prefetch_distance = 16;
 
+// Draws tested together for the case that all of them hit rows the
+// bicluster already holds, which is most draws once it holds most rows.
+constexpr std::size_t k_group = 8;
+
+// Membership by stamps: the entry of a row holds the stamp of the last
+// bicluster that took it.
+template <typename entry>
+class stamp_table {
+ public:
+  explicit stamp_table(row_stamp& table) : stamps_(table.entries<entry>()) {}
+
+  // Starts the bicluster `index`, holding no row yet. `free_rows` is how
+  // many free rows it will take.
+  void begin(int32_t index, int64_t) { stamp_ = static_cast<entry>(index + 1); }
+
+  // Where the rows drawn next are kept until they are written.
+  uint32_t* fresh_rows(uint32_t* scratch) { return scratch; }
+  void keep(std::size_t) {}
+
+  // Takes `row` for the bicluster; returns whether it was new to it.
+  bool take(uint32_t row) {
+    const bool fresh = stamps_[row] != stamp_;
+    stamps_[row] = stamp_;
+    return fresh;
+  }
+
+  // Whether the bicluster holds every one of the k_group rows at `rows`.
+  bool hold_all(const uint32_t* rows) const {
+    entry differ = 0;
+    for (std::size_t i = 0; i < k_group; ++i) differ |= stamps_[rows[i]] ^ stamp_;
+    return differ == 0;
+  }
+
+  void prefetch(uint32_t row) const { __builtin_prefetch(stamps_ + row, 1); }
+
+  // Ends the bicluster; stamps need no clearing.
+  void end() {}
+
+ private:
+  entry* stamps_;
+  entry stamp_ = 0;
+};
+
+// Membership by bits, cleared after each bicluster: through the list of its
+// rows, or, for a bicluster too large for the list, by clearing the table.
+class bit_table {
+ public:
+  explicit bit_table(row_stamp& table)
+      : bits_(table.bits()),
+        bits_size_(table.bits_size()),
+        listed_(table.taken_rows()),
+        capacity_(table.taken_rows_capacity()) {}
+
+  void begin(int32_t, int64_t free_rows) {
+    listing_ = free_rows <= static_cast<int64_t>(capacity_);
+    listed_count_ = 0;
+  }
+
+  // A listed bicluster's rows are kept in the list itself.
+  uint32_t* fresh_rows(uint32_t* scratch) { return listing_ ? listed_ + listed_count_ : scratch; }
+  void keep(std::size_t count) {
+    if (listing_) listed_count_ += count;
+  }
+
+  bool take(uint32_t row) {
+    uint64_t& word = bits_[row >> 6];
+    const uint64_t bit = uint64_t{1} << (row & 63);
+    const bool fresh = (word & bit) == 0;
+    word |= bit;
+    return fresh;
+  }
+
+  bool hold_all(const uint32_t* rows) const {
+    uint64_t held = ~uint64_t{0};
+    for (std::size_t i = 0; i < k_group; ++i) held &= bits_[rows[i] >> 6] >> (rows[i] & 63);
+    return (held & 1) != 0;
+  }
+
+  void prefetch(uint32_t row) const { __builtin_prefetch(bits_ + (row >> 6), 1); }
+
+  void end() {
+    if (!listing_) {
+      std::memset(bits_, 0, bits_size_);
+      return;
+    }
+    for (std::size_t i = 0; i < listed_count_; ++i) {
+      bits_[listed_[i] >> 6] &= ~(uint64_t{1} << (listed_[i] & 63));
+    }
+  }
+
+ private:
+  uint64_t* bits_;
+  std::size_t bits_size_;
+  uint32_t* listed_;
+  std::size_t capacity_;
+  bool listing_ = false;
+  std::size_t listed_count_ = 0;
+};
+
 // The rows of one batch of draws, and those of them that were new.
 struct batch_rows {
   uint32_t rows[rand_generator::k_block_size];
   uint32_t fresh_rows[rand_generator::k_block_size];
 };
 
-// Draws `size` distinct free rows for the bicluster whose stamp is `stamp` and
-// writes them in the order drawn. The draws are taken a batch at a time: the
-// rows of a batch are computed and their table entries fetched ahead, and the
-// test-and-stamp loop has no branch on whether a row was new, since how many
-// values are consumed does not depend on anything but the values themselves.
-template <typename entry>
-void draw_free_rows(int64_t size, entry stamp, entry* stamps, const fast_modulo& to_row,
-                    rand_generator& random, batch_rows& scratch, record_writer& writer) {
+// Draws `size` distinct free rows for the current bicluster of `table`, of
+// which `held` rows are already taken (the fixed row), and writes them in the
+// order drawn. The draws are taken a batch at a time and their rows computed
+// together. While the bicluster holds few rows, their table entries are
+// fetched ahead and the test-and-take loop has no branch on whether a row was
+// new, since how many values are consumed depends on nothing but the values
+// themselves. Once it holds most rows, most draws miss, and groups of draws
+// that all miss are passed over after one combined test.
+template <typename table_type>
+void draw_free_rows(int64_t size, int64_t held, int64_t num_rows, table_type& table,
+                    const row_reducer& to_row, rand_generator& random, batch_rows& scratch,
+                    record_writer& writer) {
   uint32_t* const rows = scratch.rows;
-  uint32_t* const fresh_rows = scratch.fresh_rows;
   int64_t count = 0;
   while (count < size && !writer.failed()) {
     const std::span<const uint32_t> values = random.peek();
-    const std::size_t wanted = static_cast<std::size_t>(
-        std::min<int64_t>(size - count, static_cast<int64_t>(values.size())));
-    const std::size_t batch = std::min(values.size(), std::max(2 * wanted, k_least_batch));
-    for (std::size_t i = 0; i < batch; ++i) rows[i] = to_row(values[i]);
-    for (std::size_t i = 0; i < std::min(batch, k_prefetch_distance); ++i) {
-      __builtin_prefetch(stamps + rows[i], 1);
-    }
+    const int64_t left = size - count;
+    const int64_t wanted_rows = std::min<int64_t>(left, static_cast<int64_t>(values.size()));
+    const std::size_t wanted = static_cast<std::size_t>(wanted_rows);
+    const int64_t taken = held + count;
+    const bool crowded = taken * 4 > num_rows * 3;
+    // About what the draws still wanted will take, so that few rows are
+    // computed in vain: each draw is new with probability free / num_rows.
+    const int64_t expected =
+        crowded ? 2 * wanted_rows * num_rows / (num_rows - taken) : 2 * wanted_rows;
+    const std::size_t batch = std::min<std::size_t>(
+        values.size(), static_cast<std::size_t>(std::max<int64_t>(expected, k_least_batch)));
+    to_row.reduce(values.data(), rows, batch);
+    uint32_t* const fresh_rows = table.fresh_rows(scratch.fresh_rows);
     std::size_t fresh = 0;
     std::size_t used = 0;
-    while (used < batch) {
-      if (used + k_prefetch_distance < batch) {
-        __builtin_prefetch(stamps + rows[used + k_prefetch_distance], 1);
+    if (crowded) {
+      while (used < batch && fresh < wanted) {
+        if (used + k_group <= batch && table.hold_all(rows + used)) {
+          used += k_group;
+          continue;
+        }
+        const std::size_t stop = std::min(batch, used + k_group);
+        while (used < stop) {
+          const uint32_t row = rows[used++];
+          fresh_rows[fresh] = row;
+          fresh += table.take(row);
+          if (fresh == wanted) break;
+        }
       }
-      const uint32_t row = rows[used++];
-      fresh_rows[fresh] = row;
-      fresh += stamps[row] != stamp;
-      stamps[row] = stamp;
-      if (fresh == wanted) break;
+    } else {
+      for (std::size_t i = 0; i < std::min(batch, k_prefetch_distance); ++i) {
+        table.prefetch(rows[i]);
+      }
+      while (used < batch) {
+        if (used + k_prefetch_distance < batch) table.prefetch(rows[used + k_prefetch_distance]);
+        const uint32_t row = rows[used++];
+        fresh_rows[fresh] = row;
+        fresh += table.take(row);
+        if (fresh == wanted) break;
+      }
     }
     random.take(used);
+    table.keep(fresh);
     writer.add_free_rows({fresh_rows, fresh});
     count += static_cast<int64_t>(fresh);
   }
@@ -92,47 +201,49 @@ bicluster_generator::bicluster_generator(const run_params& params, uint32_t seed
 bicluster_generator::~bicluster_generator() = default;
 
 shortage bicluster_generator::prepare() {
-  if (!table_.allocate(params_.num_rows, params_.num_biclusters)) return shortage::row_table;
+  if (!table_.allocate(params_)) return shortage::row_table;
   if (!writer_.allocate_column_line()) return shortage::column_list;
   workspace_.reset(new (std::nothrow) workspace(seed_));
   if (workspace_ == nullptr || !writer_.allocate_buffer()) return shortage::buffers;
   return shortage::none;
 }
 
-template <typename entry>
-void bicluster_generator::generate(entry* stamps) {
+template <typename table_type>
+void bicluster_generator::generate(table_type& table) {
   const run_params& params = params_;
   rand_generator& random = workspace_->random;
-  const fast_modulo to_row(static_cast<uint32_t>(params.num_rows));
+  const row_reducer to_row(static_cast<uint32_t>(params.num_rows));
   // 64-bit arithmetic: the spread of sizes can reach 2^32, and a size can sit
   // at the least 32-bit value before the fixed row is taken off it.
   const int64_t spread = int64_t{params.max_rows} - params.min_rows + 1;
   const bool has_fixed_row = params.fixed_row != -1;
   for (int32_t index = 0; index < params.num_biclusters && !writer_.failed(); ++index) {
-    int64_t size = params.min_rows + int64_t{random.next()} % spread;
+    const int64_t size = params.min_rows + int64_t{random.next()} % spread - has_fixed_row;
     writer_.begin_record(index);
-    const entry stamp = static_cast<entry>(index + 1);
-    if (has_fixed_row) {
-      stamps[params.fixed_row] = stamp;
-      --size;
-    }
-    draw_free_rows(size, stamp, stamps, to_row, random, workspace_->scratch, writer_);
+    table.begin(index, std::max<int64_t>(size, 0));
+    // The fixed row is taken by every bicluster, so its bit is never cleared.
+    if (has_fixed_row) table.take(static_cast<uint32_t>(params.fixed_row));
+    draw_free_rows(size, has_fixed_row, params.num_rows, table, to_row, random, workspace_->scratch,
+                   writer_);
+    table.end();
     writer_.end_record();
   }
 }
 
 int bicluster_generator::write(output_sink& sink) {
   writer_.attach(sink);
-  switch (table_.entry_size()) {
-    case sizeof(uint8_t):
-      generate(table_.entries<uint8_t>());
-      break;
-    case sizeof(uint16_t):
-      generate(table_.entries<uint16_t>());
-      break;
-    default:
-      generate(table_.entries<uint32_t>());
-      break;
+  if (table_.table_layout() == row_stamp::layout::bits) {
+    bit_table table(table_);
+    generate(table);
+  } else if (table_.entry_size() == sizeof(uint8_t)) {
+    stamp_table<uint8_t> table(table_);
+    generate(table);
+  } else if (table_.entry_size() == sizeof(uint16_t)) {
+    stamp_table<uint16_t> table(table_);
+    generate(table);
+  } else {
+    stamp_table<uint32_t> table(table_);
+    generate(table);
   }
   return writer_.finish();
 }

@@ -48,8 +48,8 @@ class bicluster_generator {
  private:
   struct workspace;
 
-  template <typename entry>
-  void generate(entry* stamps);
+  template <typename table_type>
+  void generate(table_type& table);
 
   const run_params& params_;
   const uint32_t seed_;

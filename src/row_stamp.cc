@@ -1,23 +1,74 @@
 #include "row_stamp.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <limits>
 
 namespace init_bicluster {
 
-bool row_stamp::allocate(int32_t num_rows, int32_t num_biclusters) {
-  std::size_t size = sizeof(uint32_t);
-  if (num_biclusters <= std::numeric_limits<uint8_t>::max()) {
-    size = sizeof(uint8_t);
-  } else if (num_biclusters <= std::numeric_limits<uint16_t>::max()) {
-    size = sizeof(uint16_t);
+namespace {
+
+// Stamp tables up to this size stay in the second-level cache; larger ones
+// are bits.
+constexpr std::size_t k_largest_stamp_table = std::size_t{256} << 10;
+
+constexpr std::size_t k_huge_page = std::size_t{2} << 20;
+
+}  // namespace
+
+void row_stamp::unmapper::operator()(void* memory) const { munmap(memory, size); }
+
+row_stamp::mapping row_stamp::map_zeroed(std::size_t size, bool huge_pages) {
+  // Huge pages need a region aligned to their size: map a page more and
+  // give back what lies outside the aligned part.
+  const std::size_t mapped_size = huge_pages ? size + k_huge_page : size;
+  void* memory = mmap(nullptr, mapped_size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (memory == MAP_FAILED) return mapping(nullptr, {0});
+  if (!huge_pages) return mapping(memory, {size});
+  char* const start = static_cast<char*>(memory);
+  const std::size_t address = reinterpret_cast<std::uintptr_t>(start);
+  char* const aligned = start + (k_huge_page - address % k_huge_page) % k_huge_page;
+  if (aligned > start) munmap(start, static_cast<std::size_t>(aligned - start));
+  char* const end = start + mapped_size;
+  if (end > aligned + size) munmap(aligned + size, static_cast<std::size_t>(end - aligned - size));
+  // Only advice: without huge pages the table works the same.
+  madvise(aligned, size, MADV_HUGEPAGE);
+  return mapping(aligned, {size});
+}
+
+bool row_stamp::allocate(const run_params& params) {
+  std::size_t width = sizeof(uint32_t);
+  if (params.num_biclusters <= std::numeric_limits<uint8_t>::max()) {
+    width = sizeof(uint8_t);
+  } else if (params.num_biclusters <= std::numeric_limits<uint16_t>::max()) {
+    width = sizeof(uint16_t);
   }
-  // calloc does not answer alike for zero entries on every system; one spare
-  // entry keeps an empty matrix an ordinary allocation.
-  const std::size_t count = static_cast<std::size_t>(std::max<int32_t>(num_rows, 1));
-  entries_.reset(std::calloc(count, size));
-  entry_size_ = entries_ != nullptr ? size : 0;
-  return entries_ != nullptr;
+  // One spare row keeps an empty matrix an ordinary allocation.
+  const std::size_t rows = static_cast<std::size_t>(std::max<int32_t>(params.num_rows, 1));
+  layout_ = rows * width <= k_largest_stamp_table ? layout::stamps : layout::bits;
+  table_size_ = layout_ == layout::stamps ? rows * width : (rows + 63) / 64 * sizeof(uint64_t);
+  // The least number of free rows the run draws: when it is a good part of
+  // the matrix, nearly every page of the table is touched.
+  const int64_t least_free_rows =
+      int64_t{std::max(params.num_biclusters, 0)} *
+      std::max<int64_t>(int64_t{params.min_rows} - (params.fixed_row != -1), 0);
+  const bool mostly_touched = least_free_rows >= static_cast<int64_t>(rows / 8);
+  table_ = map_zeroed(table_size_, mostly_touched && table_size_ >= k_huge_page);
+  if (table_ == nullptr) return false;
+  if (layout_ == layout::bits) {
+    // A list longer than the table would cost more to walk than clearing
+    // the table does.
+    taken_rows_capacity_ = rows / 32 + 1;
+    taken_rows_ = map_zeroed(taken_rows_capacity_ * sizeof(uint32_t), false);
+    if (taken_rows_ == nullptr) {
+      table_.reset();
+      return false;
+    }
+  }
+  entry_size_ = width;
+  return true;
 }
 
 }  // namespace init_bicluster

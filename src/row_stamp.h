@@ -1,47 +1,82 @@
-// The table that records which bicluster last took each row.
+// The table that tells which rows the bicluster being drawn already holds.
 #ifndef INIT_BICLUSTER_ROW_STAMP_H_
 #define INIT_BICLUSTER_ROW_STAMP_H_
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
+
+#include "run_params.h"
 
 namespace init_bicluster {
 
-// One entry per row of the matrix. An entry holds the index plus one of the
-// last bicluster that took the row, and 0 while no bicluster has: a bicluster
-// tests membership with one read, and the table never needs clearing since
-// indices only grow. Entries are as narrow as the number of biclusters
-// allows (one byte for up to 255), which keeps more of the table in cache.
-// The table starts as zeroed pages that the system provides on first touch,
-// so rows never drawn cost neither time nor memory.
+// One of two layouts, chosen for the size of the matrix:
+// - stamps: one entry per row holding the index plus one of the last
+//   bicluster that took the row (0 while none has), so that membership is
+//   one read and the table never needs clearing, since indices only grow.
+//   Entries are as narrow as the number of biclusters allows (one byte for
+//   up to 255). Used while the table is small enough to stay in cache.
+// - bits: one bit per row, set while the current bicluster holds the row and
+//   cleared after it, an eighth of the narrowest stamps, so that far larger
+//   matrices stay in cache. The rows a bicluster took are listed to clear
+//   them, unless it took so many that clearing the whole table costs less.
+// The memory starts as zeroed pages that the system provides on first
+// touch, so rows never drawn cost neither time nor memory; a table that the
+// run will mostly touch is put on huge pages, which saves most of the misses
+// of the address translation on a large table read at random.
 class row_stamp {
  public:
+  // The layouts above.
+  enum class layout { stamps, bits };
+
   // An empty table; `allocate` gives it its rows.
   row_stamp() = default;
 
-  // Gives the table `num_rows` entries, all 0, each wide enough for the stamp
-  // `num_biclusters`. Returns false, leaving the table empty, when the memory
-  // cannot be had. Requires `num_rows` >= 0.
-  bool allocate(int32_t num_rows, int32_t num_biclusters);
+  // Chooses the layout for `params` and takes the memory. Returns false,
+  // leaving the table empty, when the memory cannot be had. Requires params
+  // accepted by check_run_params.
+  bool allocate(const run_params& params);
 
-  // Bytes per entry: 1, 2 or 4. Requires a successful `allocate`.
+  // The layout chosen. Requires a successful `allocate`.
+  layout table_layout() const { return layout_; }
+
+  // Bytes per stamp: 1, 2 or 4. Requires the stamps layout.
   std::size_t entry_size() const { return entry_size_; }
 
-  // The entries, indexed by row. Requires a successful `allocate` and
+  // The stamps, indexed by row. Requires the stamps layout and
   // sizeof(entry) == entry_size().
   template <typename entry>
   entry* entries() {
-    return static_cast<entry*>(entries_.get());
+    return static_cast<entry*>(table_.get());
   }
 
+  // The bits, 64 rows a word, row r at bit r % 64 of word r / 64. Requires
+  // the bits layout.
+  uint64_t* bits() { return static_cast<uint64_t*>(table_.get()); }
+
+  // Bytes of the bit table. Requires the bits layout.
+  std::size_t bits_size() const { return table_size_; }
+
+  // Room for the rows of one bicluster, to clear their bits after it, and
+  // how many it holds. Requires the bits layout.
+  uint32_t* taken_rows() { return static_cast<uint32_t*>(taken_rows_.get()); }
+  std::size_t taken_rows_capacity() const { return taken_rows_capacity_; }
+
  private:
-  struct free_deleter {
-    void operator()(void* pointer) const { std::free(pointer); }
+  struct unmapper {
+    std::size_t size;
+    void operator()(void* memory) const;
   };
-  std::unique_ptr<void, free_deleter> entries_;
+  using mapping = std::unique_ptr<void, unmapper>;
+
+  static mapping map_zeroed(std::size_t size, bool huge_pages);
+
+  layout layout_ = layout::stamps;
   std::size_t entry_size_ = 0;
+  std::size_t table_size_ = 0;
+  mapping table_{nullptr, {0}};
+  mapping taken_rows_{nullptr, {0}};
+  std::size_t taken_rows_capacity_ = 0;
 };
 
 }  // namespace init_bicluster

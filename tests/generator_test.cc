@@ -144,14 +144,26 @@ TEST(Generator, MatchesTheStraightforwardModel) {
 // middle of the generator's blocks. At each width boundary the matrix has
 // rows enough that the last biclusters still draw rows no bicluster took, so
 // a stamp that wraps to the value of an untouched row changes the draws.
-TEST(Generator, MatchesTheModelForEveryTableWidth) {
+// Matrices too large for stamps take bits, cleared through the list of a
+// bicluster's rows or, for one that takes most rows, wholly.
+TEST(Generator, MatchesTheModelForEveryTableKind) {
   const std::vector<std::vector<int32_t>> cases = {
-      {20, 3, 255, 0, 20, -1, 1},        {20, 3, 256, 0, 20, 19, 1},
-      {200, 2, 65535, 1, 3, 0, -1},      {200, 2, 65536, 1, 3, -1, -1},
-      {5000, 1, 70000, 0, 9, 4999, 0},   {100000, 4, 40, 700, 2000, 5, 2},
-      {3000, 1, 255, 1, 20, -1, -1},     {3000, 1, 256, 1, 20, -1, -1},
-      {3000, 1, 257, 1, 20, 7, -1},      {1000000, 1, 65535, 1, 3, -1, -1},
-      {1000000, 1, 65536, 1, 3, -1, -1}, {1000000, 1, 65537, 1, 3, 9, -1},
+      {20, 3, 255, 0, 20, -1, 1},
+      {20, 3, 256, 0, 20, 19, 1},
+      {200, 2, 65535, 1, 3, 0, -1},
+      {200, 2, 65536, 1, 3, -1, -1},
+      {5000, 1, 70000, 0, 9, 4999, 0},
+      {100000, 4, 40, 700, 2000, 5, 2},
+      {3000, 1, 255, 1, 20, -1, -1},
+      {3000, 1, 256, 1, 20, -1, -1},
+      {3000, 1, 257, 1, 20, 7, -1},
+      {1000000, 1, 65535, 1, 3, -1, -1},
+      {1000000, 1, 65536, 1, 3, -1, -1},
+      {1000000, 1, 65537, 1, 3, 9, -1},
+      {300000, 2, 4, 300000, 300000, -1, -1},
+      {300000, 2, 5, 250000, 300000, 299999, 1},
+      {300000, 2, 30, 1, 9000, 17, -1},
+      {300000, 2, 30, 9300, 9500, 0, -1},
   };
   for (const auto& numbers : cases) expect_same_as_reference(make_params(numbers), 99);
 }
