@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "held_groups.h"
 #include "row_reducer.h"
 
 namespace init_bicluster {
@@ -17,10 +18,6 @@ constexpr std::size_t k_least_batch = 64;
 // How many draws ahead a row's table entry is fetched: enough to cover a miss
 // to memory, few enough not to overrun the misses the core can keep going.
 constexpr std::size_t k_prefetch_distance = 16;
-
-// Draws tested together for the case that all of them hit rows the
-// bicluster already holds, which is most draws once it holds most rows.
-constexpr std::size_t k_group = 8;
 
 // Membership by stamps: the entry of a row holds the stamp of the last
 // bicluster that took it.
@@ -44,11 +41,13 @@ class stamp_table {
     return fresh;
   }
 
-  // Whether the bicluster holds every one of the k_group rows at `rows`.
-  bool hold_all(const uint32_t* rows) const {
-    entry differ = 0;
-    for (std::size_t i = 0; i < k_group; ++i) differ |= stamps_[rows[i]] ^ stamp_;
-    return differ == 0;
+  // How many of the `groups` groups of draws from `values` and their rows
+  // `rows` on hit only rows the bicluster holds, up to the first that does
+  // not. Stamps test rows computed beforehand.
+  static constexpr bool k_tests_rows = true;
+  std::size_t held_groups(const uint32_t*, const uint32_t* rows, std::size_t groups,
+                          const row_reducer&) const {
+    return count_held_groups(rows, groups, stamps_, stamp_);
   }
 
   void prefetch(uint32_t row) const { __builtin_prefetch(stamps_ + row, 1); }
@@ -90,10 +89,11 @@ class bit_table {
     return fresh;
   }
 
-  bool hold_all(const uint32_t* rows) const {
-    uint64_t held = ~uint64_t{0};
-    for (std::size_t i = 0; i < k_group; ++i) held &= bits_[rows[i] >> 6] >> (rows[i] & 63);
-    return (held & 1) != 0;
+  // Bits compute the rows as they test them, eight at a time.
+  static constexpr bool k_tests_rows = false;
+  std::size_t held_groups(const uint32_t* values, const uint32_t*, std::size_t groups,
+                          const row_reducer& to_row) const {
+    return count_held_groups(values, groups, to_row, bits_);
   }
 
   void prefetch(uint32_t row) const { __builtin_prefetch(bits_ + (row >> 6), 1); }
@@ -150,25 +150,25 @@ void draw_free_rows(int64_t size, int64_t held, int64_t num_rows, table_type& ta
         crowded ? 2 * wanted_rows * num_rows / (num_rows - taken) : 2 * wanted_rows;
     const std::size_t batch = std::min<std::size_t>(
         values.size(), static_cast<std::size_t>(std::max<int64_t>(expected, k_least_batch)));
-    to_row.reduce(values.data(), rows, batch);
     uint32_t* const fresh_rows = table.fresh_rows(scratch.fresh_rows);
     std::size_t fresh = 0;
     std::size_t used = 0;
     if (crowded) {
+      if constexpr (table_type::k_tests_rows) to_row.reduce(values.data(), rows, batch);
       while (used < batch && fresh < wanted) {
-        if (used + k_group <= batch && table.hold_all(rows + used)) {
-          used += k_group;
-          continue;
-        }
-        const std::size_t stop = std::min(batch, used + k_group);
+        used += k_group_size * table.held_groups(values.data() + used, rows + used,
+                                                 (batch - used) / k_group_size, to_row);
+        const std::size_t stop = std::min(batch, used + k_group_size);
         while (used < stop) {
-          const uint32_t row = rows[used++];
+          const uint32_t row = table_type::k_tests_rows ? rows[used] : to_row(values[used]);
+          ++used;
           fresh_rows[fresh] = row;
           fresh += table.take(row);
           if (fresh == wanted) break;
         }
       }
     } else {
+      to_row.reduce(values.data(), rows, batch);
       for (std::size_t i = 0; i < std::min(batch, k_prefetch_distance); ++i) {
         table.prefetch(rows[i]);
       }

@@ -28,6 +28,10 @@ class row_reducer {
     return value - quotient * divisor_;
   }
 
+  uint32_t divisor() const { return divisor_; }
+  uint32_t multiplier() const { return multiplier_; }
+  uint32_t shift() const { return shift_; }
+
   // rows[i] = values[i] % divisor for i below `count`. Requires every value
   // below 2^31.
   void reduce(const uint32_t* values, uint32_t* rows, std::size_t count) const {

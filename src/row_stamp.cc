@@ -19,7 +19,9 @@ constexpr std::size_t k_huge_page = std::size_t{2} << 20;
 
 void row_stamp::unmapper::operator()(void* memory) const { munmap(memory, size); }
 
-row_stamp::mapping row_stamp::map_zeroed(std::size_t size, bool huge_pages) {
+row_stamp::mapping row_stamp::map_zeroed(std::size_t wanted_size, bool huge_pages) {
+  constexpr std::size_t k_page = 4096;
+  const std::size_t size = (wanted_size + k_page - 1) / k_page * k_page;
   // Huge pages need a region aligned to their size: map a page more and
   // give back what lies outside the aligned part.
   const std::size_t mapped_size = huge_pages ? size + k_huge_page : size;
@@ -55,7 +57,8 @@ bool row_stamp::allocate(const run_params& params) {
       int64_t{std::max(params.num_biclusters, 0)} *
       std::max<int64_t>(int64_t{params.min_rows} - (params.fixed_row != -1), 0);
   const bool mostly_touched = least_free_rows >= static_cast<int64_t>(rows / 8);
-  table_ = map_zeroed(table_size_, mostly_touched && table_size_ >= k_huge_page);
+  // Vector lookups read whole words from an entry on: a few bytes to spare.
+  table_ = map_zeroed(table_size_ + sizeof(uint64_t), mostly_touched && table_size_ >= k_huge_page);
   if (table_ == nullptr) return false;
   if (layout_ == layout::bits) {
     // A list longer than the table would cost more to walk than clearing

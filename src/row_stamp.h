@@ -69,6 +69,8 @@ class row_stamp {
   };
   using mapping = std::unique_ptr<void, unmapper>;
 
+  // At least `size` bytes of zeroed memory, the system's pages provided on
+  // first touch; on huge pages when asked. Null when it cannot be had.
   static mapping map_zeroed(std::size_t size, bool huge_pages);
 
   layout layout_ = layout::stamps;

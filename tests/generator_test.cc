@@ -13,6 +13,7 @@
 #include "bicluster_file_check.h"
 #include "process_runner.h"
 #include "reference_model.h"
+#include "vector_path.h"
 
 namespace init_bicluster {
 namespace {
@@ -165,7 +166,12 @@ TEST(Generator, MatchesTheModelForEveryTableKind) {
       {300000, 2, 30, 1, 9000, 17, -1},
       {300000, 2, 30, 9300, 9500, 0, -1},
   };
-  for (const auto& numbers : cases) expect_same_as_reference(make_params(numbers), 99);
+  // Every vector path the processor runs, the baseline included.
+  for (const vector_path path : {vector_path::baseline, vector_path::avx2, vector_path::avx512}) {
+    if (!select_vector_path(path)) continue;
+    for (const auto& numbers : cases) expect_same_as_reference(make_params(numbers), 99);
+  }
+  select_vector_path(best_vector_path());
 }
 
 }  // namespace

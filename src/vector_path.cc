@@ -1,0 +1,36 @@
+#include "vector_path.h"
+
+namespace init_bicluster {
+
+namespace {
+
+vector_path detect() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
+    return vector_path::avx512;
+  }
+  if (__builtin_cpu_supports("avx2")) return vector_path::avx2;
+  return vector_path::baseline;
+}
+
+vector_path& selected() {
+  static vector_path path = detect();
+  return path;
+}
+
+}  // namespace
+
+vector_path best_vector_path() {
+  static const vector_path best = detect();
+  return best;
+}
+
+vector_path selected_vector_path() { return selected(); }
+
+bool select_vector_path(vector_path path) {
+  if (static_cast<int>(path) > static_cast<int>(best_vector_path())) return false;
+  selected() = path;
+  return true;
+}
+
+}  // namespace init_bicluster
