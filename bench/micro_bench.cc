@@ -5,8 +5,11 @@
 #include <vector>
 
 #include "generator.h"
+#include "held_groups.h"
 #include "rand_generator.h"
 #include "record_writer.h"
+#include "row_reducer.h"
+#include "vector_path.h"
 
 namespace init_bicluster {
 namespace {
@@ -20,11 +23,64 @@ class null_sink final : public output_sink {
   }
 };
 
+// The vector path of the argument (0 baseline, 1 AVX2, 2 AVX-512), or a
+// skip where the processor lacks it. The best path is selected again after.
+bool use_path(benchmark::State& state) {
+  if (select_vector_path(static_cast<vector_path>(state.range(0)))) return true;
+  state.SkipWithError("the processor lacks this path");
+  return false;
+}
+
+// Whole blocks of values, as the drawing loop takes them.
+void rand_generator_blocks(benchmark::State& state) {
+  if (!use_path(state)) return;
+  rand_generator random(1);
+  for (auto _ : state) {
+    const std::span<const uint32_t> values = random.peek();
+    benchmark::DoNotOptimize(values.data());
+    random.take(values.size());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(rand_generator::k_block_size));
+  select_vector_path(best_vector_path());
+}
+BENCHMARK(rand_generator_blocks)->DenseRange(0, 2);
+
 void rand_generator_next(benchmark::State& state) {
   rand_generator random(1);
   for (auto _ : state) benchmark::DoNotOptimize(random.next());
 }
 BENCHMARK(rand_generator_next);
+
+void row_reducer_reduce(benchmark::State& state) {
+  const row_reducer to_row(10000000);
+  std::vector<uint32_t> values(rand_generator::k_block_size), rows(values.size());
+  rand_generator random(1);
+  for (uint32_t& value : values) value = random.next();
+  for (auto _ : state) {
+    to_row.reduce(values.data(), rows.data(), values.size());
+    benchmark::DoNotOptimize(rows.data());
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
+}
+BENCHMARK(row_reducer_reduce);
+
+// Groups of draws on a bit table of ten million rows, all held: the tail of a
+// bicluster that takes every row.
+void held_groups_bits(benchmark::State& state) {
+  if (!use_path(state)) return;
+  const row_reducer to_row(10000000);
+  std::vector<uint64_t> bits(10000000 / 64 + 1, ~uint64_t{0});
+  std::vector<uint32_t> values(rand_generator::k_block_size);
+  rand_generator random(1);
+  for (uint32_t& value : values) value = random.next();
+  const std::size_t groups = values.size() / k_group_size;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(count_held_groups(values.data(), groups, to_row, bits.data()));
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
+  select_vector_path(best_vector_path());
+}
+BENCHMARK(held_groups_bits)->DenseRange(0, 2);
 
 void library_rand(benchmark::State& state) {
   std::srand(1);
@@ -75,6 +131,8 @@ BENCHMARK_CAPTURE(generate, tall, workload(10000000, 10, 20, 10000, 100000, -1, 
 BENCHMARK_CAPTURE(generate, dense, workload(100000, 10, 5, 100000, 100000, -1, -1))
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(generate, wide, workload(20000, 20000, 200, 10, 100, 5, 7))
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(generate, cover, workload(10000000, 1, 1, 10000000, 10000000, -1, -1))
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

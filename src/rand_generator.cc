@@ -75,17 +75,37 @@ template <std::size_t history, std::size_t block_size>
 
 }  // namespace
 
-// The same loop for each instruction set; the compiler widens the vector
+// The same vector loop for AVX2 and AVX-512; the compiler widens the
 // operations to what the target offers.
 #define INIT_BICLUSTER_EXTEND(name, target_attribute)                                         \
   target_attribute void name(uint32_t* words, uint32_t* block) {                              \
     extend_by_vectors<rand_generator::k_history, rand_generator::k_block_size>(words, block); \
   }
-INIT_BICLUSTER_EXTEND(rand_generator::extend_baseline, )
 INIT_BICLUSTER_EXTEND(rand_generator::extend_avx2, __attribute__((target("avx2"))))
 INIT_BICLUSTER_EXTEND(rand_generator::extend_avx512,
                       __attribute__((target("avx2,avx512f,avx512vl"))))
 #undef INIT_BICLUSTER_EXTEND
+
+// Without wide vectors, and for the first block after seeding, when only 31
+// words of history are set: the plain recurrence. Each new word needs the one
+// three places back, so three running sums kept in registers carry it.
+void rand_generator::extend_baseline(uint32_t* words, uint32_t* block) {
+  static_assert(k_separation == 3 && k_block_size % 3 == 0);
+  uint32_t first = words[k_history - 3];
+  uint32_t second = words[k_history - 2];
+  uint32_t third = words[k_history - 1];
+  for (std::size_t i = k_history; i < k_history + k_block_size; i += 3) {
+    first += words[i - k_degree];
+    second += words[i + 1 - k_degree];
+    third += words[i + 2 - k_degree];
+    words[i] = first;
+    words[i + 1] = second;
+    words[i + 2] = third;
+    block[i - k_history] = first >> 1;
+    block[i + 1 - k_history] = second >> 1;
+    block[i + 2 - k_history] = third >> 1;
+  }
+}
 
 rand_generator::rand_generator(uint32_t seed) {
   // The library treats seed 0 as 1, then fills the state with the
@@ -123,30 +143,8 @@ rand_generator::rand_generator(uint32_t seed) {
 }
 
 void rand_generator::refill() {
-  if (seeded_only_) {
-    // The first block after seeding, with only 31 words of history: the
-    // plain recurrence. Each new word needs the one three places back, so
-    // three running sums kept in registers carry it.
-    static_assert(k_separation == 3 && k_block_size % 3 == 0);
-    uint32_t* const words = words_.data();
-    uint32_t first = words[k_history - 3];
-    uint32_t second = words[k_history - 2];
-    uint32_t third = words[k_history - 1];
-    for (std::size_t i = k_history; i < words_.size(); i += 3) {
-      first += words[i - k_degree];
-      second += words[i + 1 - k_degree];
-      third += words[i + 2 - k_degree];
-      words[i] = first;
-      words[i + 1] = second;
-      words[i + 2] = third;
-      block_[i - k_history] = first >> 1;
-      block_[i + 1 - k_history] = second >> 1;
-      block_[i + 2 - k_history] = third >> 1;
-    }
-    seeded_only_ = false;
-  } else {
-    extend_(words_.data(), block_.data());
-  }
+  (seeded_only_ ? extend_baseline : extend_)(words_.data(), block_.data());
+  seeded_only_ = false;
   std::copy(words_.end() - k_history, words_.end(), words_.begin());
   position_ = 0;
 }

@@ -15,7 +15,8 @@ namespace init_bicluster {
 // 2^31 - 1. Copyable; each copy continues the sequence on its own. It holds
 // its working space (about 6 KiB) itself, so that drawing needs no stack
 // beyond a few words. Blocks are computed eight words at a time with the
-// vector path selected when it was made (see vector_path.h).
+// vector path selected when it was made (see vector_path.h), or three at a
+// time without wide vectors.
 class rand_generator {
  public:
   // Number of values produced per refill of the block (a multiple of 3).
