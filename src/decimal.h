@@ -9,39 +9,23 @@
 
 namespace init_bicluster {
 
-// Number of decimal digits of `value` (1 for 0).
-inline int decimal_digits(uint32_t value) {
-  static constexpr uint32_t k_powers[] = {1,      10,      100,      1000,      10000,
-                                          100000, 1000000, 10000000, 100000000, 1000000000};
-  // 1233 / 4096 is just above log10(2), so this is the digit count or one
-  // fewer; 0 counts as 1, which has one digit too.
-  value |= 1;
-  const int guess = (std::bit_width(value) * 1233) >> 12;
-  return guess + (value >= k_powers[guess]);
-}
-
 namespace decimal_detail {
 
-inline constexpr char k_pairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
-
-inline uint64_t pair(uint32_t value) {
-  uint16_t digits;
-  std::memcpy(&digits, k_pairs + 2 * value, 2);
-  return digits;
+// The eight digit values (0 to 9) of `value`, below 10^8, one a byte, first
+// digit lowest, with no table and no division: the halves of four digits are
+// split in one 64-bit word, then each into pairs, then each pair into digits,
+// every lane at once (a quotient by 100 of a number below 10^4 is
+// (n * 10486) >> 20, and by 10 of a number below 100 is (n * 103) >> 10).
+inline uint64_t eight_digit_values(uint32_t value) {
+  const uint64_t halves = uint64_t{value / 10000} | uint64_t{value % 10000} << 32;
+  const uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007Fu;
+  const uint64_t pairs = hundreds | (halves - hundreds * 100) << 16;
+  const uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Fu;
+  return tens | (pairs - tens * 10) << 8;
 }
 
-// The eight digits of `value`, below 10^8, with leading zeros, as the bytes of
-// a little-endian word (first digit lowest). The four pairs do not depend on
-// one another, unlike a chain of divisions by 100, and the word stays in a
-// register rather than being assembled in memory.
-inline uint64_t eight_digits(uint32_t value) {
-  const uint32_t high = value / 10000;
-  const uint32_t low = value % 10000;
-  return pair(high / 100) | pair(high % 100) << 16 | pair(low / 100) << 32 | pair(low % 100) << 48;
-}
+// Added to digit values, gives their characters.
+constexpr uint64_t k_zero_characters = 0x3030303030303030u;
 
 }  // namespace decimal_detail
 
@@ -54,22 +38,23 @@ constexpr std::size_t k_decimal_room = 11;
 // bytes after the digits may be overwritten with junk.
 inline char* append_decimal(char* out, uint32_t value) {
   static_assert(std::endian::native == std::endian::little);
-  const int digits = decimal_digits(value);
-  if (digits > 8) {
-    const uint32_t top = value / 100000000;
-    const uint64_t rest = decimal_detail::eight_digits(value % 100000000);
-    if (top >= 10) {
-      std::memcpy(out, decimal_detail::k_pairs + 2 * top, 2);
-    } else {
-      *out = static_cast<char>('0' + top);
-    }
-    std::memcpy(out + digits - 8, &rest, 8);
-    return out + digits;
+  if (value < 100000000) {
+    // The leading zeros are the low zero bytes of the digit values; the last
+    // digit always counts. The bytes shifted in past the digits are junk.
+    const uint64_t values = decimal_detail::eight_digit_values(value);
+    const int zeros = std::countr_zero(values | uint64_t{1} << 56) >> 3;
+    const uint64_t word = (values + decimal_detail::k_zero_characters) >> (8 * zeros);
+    std::memcpy(out, &word, 8);
+    return out + 8 - zeros;
   }
-  // Drop the leading zeros; the bytes shifted in past the digits are junk.
-  const uint64_t word = decimal_detail::eight_digits(value) >> (8 * (8 - digits));
-  std::memcpy(out, &word, 8);
-  return out + digits;
+  // Nine or ten digits: the one or two above the last eight, from 1 to 42.
+  const uint32_t top = value / 100000000;
+  if (top >= 10) *out++ = static_cast<char>('0' + top / 10);
+  *out++ = static_cast<char>('0' + top % 10);
+  const uint64_t rest = decimal_detail::eight_digit_values(value % 100000000) +
+                        decimal_detail::k_zero_characters;
+  std::memcpy(out, &rest, 8);
+  return out + 8;
 }
 
 }  // namespace init_bicluster

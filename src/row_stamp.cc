@@ -61,9 +61,10 @@ bool row_stamp::allocate(const run_params& params) {
   table_ = map_zeroed(table_size_ + sizeof(uint64_t), mostly_touched && table_size_ >= k_huge_page);
   if (table_ == nullptr) return false;
   if (layout_ == layout::bits) {
-    // A list longer than the table would cost more to walk than clearing
-    // the table does.
-    taken_rows_capacity_ = rows / 32 + 1;
+    // Clearing a listed row is a write to a random place in the table, some
+    // sixty times what clearing a byte of the whole table in order costs: a
+    // bicluster of more rows than a 64th of the table's bytes clears it all.
+    taken_rows_capacity_ = table_size_ / 64 + 1;
     taken_rows_ = map_zeroed(taken_rows_capacity_ * sizeof(uint32_t), false);
     if (taken_rows_ == nullptr) {
       table_.reset();

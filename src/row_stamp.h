@@ -19,7 +19,8 @@ namespace init_bicluster {
 // - bits: one bit per row, set while the current bicluster holds the row and
 //   cleared after it, an eighth of the narrowest stamps, so that far larger
 //   matrices stay in cache. The rows a bicluster took are listed to clear
-//   them, unless it took so many that clearing the whole table costs less.
+//   them, unless it took so many that clearing the whole table in order
+//   costs less.
 // The memory starts as zeroed pages that the system provides on first
 // touch, so rows never drawn cost neither time nor memory; a table that the
 // run will mostly touch is put on huge pages, which saves most of the misses

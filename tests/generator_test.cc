@@ -164,7 +164,8 @@ TEST(Generator, MatchesTheModelForEveryTableKind) {
       {300000, 2, 4, 300000, 300000, -1, -1},
       {300000, 2, 5, 250000, 300000, 299999, 1},
       {300000, 2, 30, 1, 9000, 17, -1},
-      {300000, 2, 30, 9300, 9500, 0, -1},
+      {300000, 2, 30, 550, 650, 0, -1},
+      {300000, 2, 40, 1, 500, 17, -1},
   };
   // Every vector path the processor runs, the baseline included.
   for (const vector_path path : {vector_path::baseline, vector_path::avx2, vector_path::avx512}) {
