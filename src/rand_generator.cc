@@ -19,9 +19,7 @@ constexpr int k_discarded = 310;
 
 // Vectors never cross a call here (every helper is inlined), so how the
 // processor's calling convention would pass them does not matter.
-#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wpsabi"
-#endif
 
 constexpr std::size_t k_lanes = 8;
 typedef uint32_t lanes __attribute__((vector_size(k_lanes * sizeof(uint32_t))));
