@@ -60,7 +60,7 @@ class record_writer {
   void begin_record(int32_t index);
 
   // Writes `rows` as the next members of the free-row list.
-  void add_free_rows(std::span<const uint32_t> rows) {
+  [[gnu::always_inline]] void add_free_rows(std::span<const uint32_t> rows) {
     while (!rows.empty()) {
       if (buffer_size_ - used_ < k_member_room) flush();
       // Locals only in the loop: a store through char* could alias members.
