@@ -33,7 +33,6 @@ bool use_path(benchmark::State& state) {
 
 // Whole blocks of values, as the drawing loop takes them.
 void rand_generator_blocks(benchmark::State& state) {
-  if (!use_path(state)) return;
   rand_generator random(1);
   for (auto _ : state) {
     const std::span<const uint32_t> values = random.peek();
@@ -41,9 +40,8 @@ void rand_generator_blocks(benchmark::State& state) {
     random.take(values.size());
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(rand_generator::k_block_size));
-  select_vector_path(best_vector_path());
 }
-BENCHMARK(rand_generator_blocks)->DenseRange(0, 2);
+BENCHMARK(rand_generator_blocks);
 
 void rand_generator_next(benchmark::State& state) {
   rand_generator random(1);

@@ -14,16 +14,11 @@ namespace init_bicluster {
 // state), without a lock and a block at a time. Every value lies in 0 to
 // 2^31 - 1. Copyable; each copy continues the sequence on its own. It holds
 // its working space (about 6 KiB) itself, so that drawing needs no stack
-// beyond a few words. Blocks are computed eight words at a time with the
-// vector path selected when it was made (see vector_path.h), or three at a
-// time without wide vectors.
+// beyond a few words.
 class rand_generator {
  public:
   // Number of values produced per refill of the block (a multiple of 3).
   static constexpr std::size_t k_block_size = 768;
-  // Words of history a vector refill reads: the 37 that eight new words
-  // depend on, rounded to whole vectors.
-  static constexpr std::size_t k_history = 40;
 
   // Starts the sequence of `srand(seed)`.
   explicit rand_generator(uint32_t seed);
@@ -47,22 +42,15 @@ class rand_generator {
   void take(std::size_t count) { position_ += count; }
 
  private:
+  static constexpr std::size_t k_degree = 31;
+
   void refill();
 
-  // Extensions of the words by a block, one per vector path.
-  static void extend_baseline(uint32_t* words, uint32_t* block);
-  static void extend_avx2(uint32_t* words, uint32_t* block);
-  static void extend_avx512(uint32_t* words, uint32_t* block);
-
-  // The words of the sequence, extended by a block: the first k_history are
-  // the last ones before the block, oldest first; a refill computes the rest
-  // from them. Right after seeding, only the last 31 of the history are set,
-  // which the first refill's plain recurrence needs.
-  std::array<uint32_t, k_history + k_block_size> words_{};
+  // The state extended by a block: the first k_degree words are the last of
+  // the state, oldest first; a refill computes the rest from them.
+  std::array<uint32_t, k_degree + k_block_size> words_{};
   std::array<uint32_t, k_block_size> block_{};
   std::size_t position_ = k_block_size;
-  bool seeded_only_ = true;
-  void (*extend_)(uint32_t* words, uint32_t* block);
 };
 
 }  // namespace init_bicluster
