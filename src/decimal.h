@@ -51,8 +51,8 @@ inline char* append_decimal(char* out, uint32_t value) {
   const uint32_t top = value / 100000000;
   if (top >= 10) *out++ = static_cast<char>('0' + top / 10);
   *out++ = static_cast<char>('0' + top % 10);
-  const uint64_t rest = decimal_detail::eight_digit_values(value % 100000000) +
-                        decimal_detail::k_zero_characters;
+  const uint64_t rest =
+      decimal_detail::eight_digit_values(value % 100000000) + decimal_detail::k_zero_characters;
   std::memcpy(out, &rest, 8);
   return out + 8;
 }

@@ -33,7 +33,7 @@ __attribute__((target("avx2"))) inline __m256i rows_of(__m256i values, __m256i d
   return _mm256_sub_epi32(values, _mm256_mullo_epi32(quotient, divisor));
 }
 
-// With AVX2 (which every AVX-512 processor has): the rows are computed eight
+// With AVX2: the rows are computed eight
 // at a time and their words gathered in one instruction. On a little-endian
 // machine bit r of the 64-bit words is bit r % 32 of 32-bit word r / 32.
 __attribute__((target("avx2"))) std::size_t count_gathered(const uint32_t* values,

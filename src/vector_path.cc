@@ -6,11 +6,9 @@ namespace {
 
 vector_path detect() {
   __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) {
-    return vector_path::avx512;
-  }
-  if (__builtin_cpu_supports("avx2")) return vector_path::avx2;
-  return vector_path::baseline;
+  const bool has_avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                        __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+  return has_avx2 ? vector_path::avx2 : vector_path::baseline;
 }
 
 vector_path& selected() {

@@ -5,9 +5,11 @@
 
 namespace init_bicluster {
 
-// The instruction sets with code paths of their own. Every path computes the
-// same values in the same order; only the speed differs.
-enum class vector_path { baseline, avx2, avx512 };
+// The instruction sets with code paths of their own: the x86-64 baseline,
+// and AVX2 together with BMI1, BMI2 and POPCNT, which every processor with
+// AVX2 has. Every path computes the same values in the same order; only the
+// speed differs.
+enum class vector_path { baseline, avx2 };
 
 // The widest path this processor runs.
 vector_path best_vector_path();
