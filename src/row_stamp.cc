@@ -57,8 +57,7 @@ bool row_stamp::allocate(const run_params& params) {
       int64_t{std::max(params.num_biclusters, 0)} *
       std::max<int64_t>(int64_t{params.min_rows} - (params.fixed_row != -1), 0);
   const bool mostly_touched = least_free_rows >= static_cast<int64_t>(rows / 8);
-  // Vector lookups read whole words from an entry on: a few bytes to spare.
-  table_ = map_zeroed(table_size_ + sizeof(uint64_t), mostly_touched && table_size_ >= k_huge_page);
+  table_ = map_zeroed(table_size_, mostly_touched && table_size_ >= k_huge_page);
   if (table_ == nullptr) return false;
   if (layout_ == layout::bits) {
     // Clearing a listed row is a write to a random place in the table, some

@@ -12,7 +12,7 @@ vector_path detect() {
 }
 
 vector_path& selected() {
-  static vector_path path = detect();
+  static vector_path path = best_vector_path();
   return path;
 }
 
