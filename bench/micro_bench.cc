@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "free_draws.h"
 #include "generator.h"
-#include "held_groups.h"
 #include "rand_generator.h"
 #include "record_writer.h"
 #include "row_reducer.h"
@@ -62,23 +62,24 @@ void row_reducer_reduce(benchmark::State& state) {
 }
 BENCHMARK(row_reducer_reduce);
 
-// Groups of draws on a bit table of ten million rows, all held: the tail of a
+// Draws on a bit table of ten million rows, all held: the tail of a
 // bicluster that takes every row.
-void held_groups_bits(benchmark::State& state) {
+void free_draws_bits(benchmark::State& state) {
   if (!use_path(state)) return;
   const row_reducer to_row(10000000);
   std::vector<uint64_t> bits(10000000 / 64 + 1, ~uint64_t{0});
   std::vector<uint32_t> values(rand_generator::k_block_size);
   rand_generator random(1);
   for (uint32_t& value : values) value = random.next();
-  const std::size_t groups = values.size() / k_group_size;
+  std::vector<uint32_t> positions(values.size() + k_group_size);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(count_held_groups(values.data(), groups, to_row, bits.data()));
+    benchmark::DoNotOptimize(
+        list_free_draws(values.data(), values.size(), to_row, bits.data(), positions.data()));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
   select_vector_path(best_vector_path());
 }
-BENCHMARK(held_groups_bits)->DenseRange(0, 1);
+BENCHMARK(free_draws_bits)->DenseRange(0, 1);
 
 void library_rand(benchmark::State& state) {
   std::srand(1);

@@ -57,6 +57,16 @@ inline char* append_decimal(char* out, uint32_t value) {
   return out + 8;
 }
 
+// Most bytes that append_members may store for each value.
+constexpr std::size_t k_member_room = k_decimal_room + 1;
+
+// Writes each of the `count` values at `values` in decimal, followed by one
+// space, at `out`, and returns the end of what it wrote. Where the processor
+// has AVX2, the digits of eight values below 10^8 are computed at once.
+// Requires room for k_member_room bytes a value; the bytes after the end may
+// be overwritten with junk.
+char* append_members(char* out, const uint32_t* values, std::size_t count);
+
 }  // namespace init_bicluster
 
 #endif  // INIT_BICLUSTER_DECIMAL_H_

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "held_groups.h"
+#include "free_draws.h"
 #include "row_reducer.h"
 #include "vector_path.h"
 
@@ -43,13 +43,13 @@ class stamp_table {
     return fresh;
   }
 
-  // How many of the `groups` groups of draws from `values` and their rows
-  // `rows` on hit only rows the bicluster holds, up to the first that does
-  // not. Stamps test rows computed beforehand.
+  // Lists the positions of the `count` draws of `values`, with their rows
+  // `rows`, that hit rows the bicluster did not hold before them. Stamps
+  // test rows computed beforehand.
   static constexpr bool k_tests_rows = true;
-  std::size_t held_groups(const uint32_t*, const uint32_t* rows, std::size_t groups,
-                          const row_reducer&) const {
-    return count_held_groups(rows, groups, stamps_, stamp_);
+  std::size_t list_free(const uint32_t*, const uint32_t* rows, std::size_t count,
+                        const row_reducer&, uint32_t* positions) const {
+    return list_free_draws(rows, count, stamps_, stamp_, positions);
   }
 
   void prefetch(uint32_t row) const { __builtin_prefetch(stamps_ + row, 1); }
@@ -93,9 +93,9 @@ class bit_table {
 
   // Bits compute the rows as they test them, eight at a time.
   static constexpr bool k_tests_rows = false;
-  std::size_t held_groups(const uint32_t* values, const uint32_t*, std::size_t groups,
-                          const row_reducer& to_row) const {
-    return count_held_groups(values, groups, to_row, bits_);
+  std::size_t list_free(const uint32_t* values, const uint32_t*, std::size_t count,
+                        const row_reducer& to_row, uint32_t* positions) const {
+    return list_free_draws(values, count, to_row, bits_, positions);
   }
 
   void prefetch(uint32_t row) const { __builtin_prefetch(bits_ + (row >> 6), 1); }
@@ -119,10 +119,12 @@ class bit_table {
   std::size_t listed_count_ = 0;
 };
 
-// The rows of one batch of draws, and those of them that were new.
+// The rows of one batch of draws, those of them that were new, and the
+// positions of the draws that may be.
 struct batch_rows {
   uint32_t rows[rand_generator::k_block_size];
   uint32_t fresh_rows[rand_generator::k_block_size];
+  uint32_t positions[rand_generator::k_block_size + k_group_size];
 };
 
 // Draws `size` distinct free rows for the current bicluster of `table`, of
@@ -131,8 +133,9 @@ struct batch_rows {
 // together. While the bicluster holds few rows, their table entries are
 // fetched ahead and the test-and-take loop has no branch on whether a row was
 // new, since how many values are consumed depends on nothing but the values
-// themselves. Once it holds most rows, most draws miss, and groups of draws
-// that all miss are passed over after one combined test.
+// themselves. Once it holds most rows, most draws miss: the whole batch is
+// tested first, and only the draws that hit a free row are taken in order
+// (a row can be drawn twice in one batch).
 template <typename table_type>
 [[gnu::always_inline]] inline void draw_free_rows(int64_t size, int64_t held, int64_t num_rows,
                                                   table_type& table, const row_reducer& to_row,
@@ -158,16 +161,18 @@ template <typename table_type>
     std::size_t used = 0;
     if (crowded) {
       if constexpr (table_type::k_tests_rows) to_row.reduce(values.data(), rows, batch);
-      while (used < batch && fresh < wanted) {
-        used += k_group_size * table.held_groups(values.data() + used, rows + used,
-                                                 (batch - used) / k_group_size, to_row);
-        const std::size_t stop = std::min(batch, used + k_group_size);
-        while (used < stop) {
-          const uint32_t row = table_type::k_tests_rows ? rows[used] : to_row(values[used]);
-          ++used;
-          fresh_rows[fresh] = row;
-          fresh += table.take(row);
-          if (fresh == wanted) break;
+      const uint32_t* const positions = scratch.positions;
+      const std::size_t listed =
+          table.list_free(values.data(), rows, batch, to_row, scratch.positions);
+      used = batch;
+      for (std::size_t i = 0; i < listed; ++i) {
+        const uint32_t row =
+            table_type::k_tests_rows ? rows[positions[i]] : to_row(values[positions[i]]);
+        fresh_rows[fresh] = row;
+        fresh += table.take(row);
+        if (fresh == wanted) {
+          used = positions[i] + std::size_t{1};
+          break;
         }
       }
     } else {

@@ -63,10 +63,8 @@ class record_writer {
   [[gnu::always_inline]] void add_free_rows(std::span<const uint32_t> rows) {
     while (!rows.empty()) {
       if (buffer_size_ - used_ < k_member_room) flush();
-      // Locals only in the loop: a store through char* could alias members.
       const std::size_t fit = std::min(rows.size(), (buffer_size_ - used_) / k_member_room);
-      char* out = buffer_.get() + used_;
-      for (const uint32_t row : rows.first(fit)) out = append_member(out, row);
+      char* const out = append_members(buffer_.get() + used_, rows.data(), fit);
       used_ = static_cast<std::size_t>(out - buffer_.get());
       rows = rows.subspan(fit);
     }
@@ -91,8 +89,6 @@ class record_writer {
   }
 
  private:
-  // Bytes that append_member may touch, or a header's index.
-  static constexpr std::size_t k_member_room = k_decimal_room + 1;
   static constexpr std::string_view k_header_word = "BICLUSTER ";
 
   void flush();

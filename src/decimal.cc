@@ -1,0 +1,106 @@
+#include "decimal.h"
+
+#include <immintrin.h>
+
+#include <bit>
+#include <cstring>
+
+#include "vector_path.h"
+
+namespace init_bicluster {
+
+namespace {
+
+inline char* append_member(char* out, uint32_t value) {
+  out = append_decimal(out, value);
+  *out = ' ';
+  return out + 1;
+}
+
+char* append_members_plainly(char* out, const uint32_t* values, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) out = append_member(out, values[i]);
+  return out;
+}
+
+// The digits of four values below 10^4 in each 64-bit lane, the first value
+// of a lane in its low half, become eight digit values, one a byte, first
+// digit lowest: as in eight_digit_values, with 32- and 16-bit lanes.
+__attribute__((target("avx2"))) inline __m256i digit_values(__m256i halves) {
+  const __m256i hundreds =
+      _mm256_srli_epi32(_mm256_mullo_epi32(halves, _mm256_set1_epi32(10486)), 20);
+  const __m256i pairs = _mm256_or_si256(
+      hundreds,
+      _mm256_slli_epi32(
+          _mm256_sub_epi32(halves, _mm256_mullo_epi32(hundreds, _mm256_set1_epi32(100))), 16));
+  const __m256i tens = _mm256_srli_epi16(_mm256_mullo_epi16(pairs, _mm256_set1_epi16(103)), 10);
+  return _mm256_or_si256(
+      tens, _mm256_slli_epi16(
+                _mm256_sub_epi16(pairs, _mm256_mullo_epi16(tens, _mm256_set1_epi16(10))), 8));
+}
+
+// One value: the digits `word` (characters, first lowest), `zero_bytes`
+// telling which digits are zero (bit k for digit k).
+__attribute__((target("bmi,bmi2"))) inline char* put_member(char* out, uint64_t word,
+                                                            uint32_t zero_bytes) {
+  // The leading zeros; the last digit always counts.
+  const unsigned zeros = static_cast<unsigned>(std::countr_one((zero_bytes & 0x7F)));
+  const uint64_t shifted = word >> (8 * zeros);
+  std::memcpy(out, &shifted, 8);
+  out[8 - zeros] = ' ';
+  return out + 9 - zeros;
+}
+
+__attribute__((target("avx2,bmi,bmi2"))) char* append_members_wide(char* out,
+                                                                   const uint32_t* values,
+                                                                   std::size_t count) {
+  std::size_t i = 0;
+  const __m256i largest = _mm256_set1_epi32(99999999);
+  for (; i + 8 <= count; i += 8) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
+    if (!_mm256_testc_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(x, largest), x),
+                            _mm256_set1_epi32(-1))) {
+      out = append_members_plainly(out, values + i, 8);
+      continue;
+    }
+    // The halves: x / 10^4 by multiplication, even and odd lanes apart since
+    // it widens to 64 bits; then x % 10^4.
+    const __m256i multiplier = _mm256_set1_epi32(static_cast<int>(0xD1B71759u));
+    const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(x, multiplier), 45);
+    const __m256i odd =
+        _mm256_srli_epi64(_mm256_mul_epu32(_mm256_srli_epi64(x, 32), multiplier), 45);
+    const __m256i high = _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
+    const __m256i low = _mm256_sub_epi32(x, _mm256_mullo_epi32(high, _mm256_set1_epi32(10000)));
+    // Values 0, 1, 4, 5 in `first`, 2, 3, 6, 7 in `second`.
+    const __m256i first = digit_values(_mm256_unpacklo_epi32(high, low));
+    const __m256i second = digit_values(_mm256_unpackhi_epi32(high, low));
+    const uint32_t first_zeros = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(first, _mm256_setzero_si256())));
+    const uint32_t second_zeros = static_cast<uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(second, _mm256_setzero_si256())));
+    alignas(32) uint64_t words[8];
+    const __m256i zero_characters = _mm256_set1_epi8('0');
+    _mm256_store_si256(reinterpret_cast<__m256i*>(words), _mm256_add_epi8(first, zero_characters));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(words + 4),
+                       _mm256_add_epi8(second, zero_characters));
+    out = put_member(out, words[0], first_zeros);
+    out = put_member(out, words[1], first_zeros >> 8);
+    out = put_member(out, words[4], second_zeros);
+    out = put_member(out, words[5], second_zeros >> 8);
+    out = put_member(out, words[2], first_zeros >> 16);
+    out = put_member(out, words[3], first_zeros >> 24);
+    out = put_member(out, words[6], second_zeros >> 16);
+    out = put_member(out, words[7], second_zeros >> 24);
+  }
+  return append_members_plainly(out, values + i, count - i);
+}
+
+}  // namespace
+
+char* append_members(char* out, const uint32_t* values, std::size_t count) {
+  if (selected_vector_path() != vector_path::baseline) {
+    return append_members_wide(out, values, count);
+  }
+  return append_members_plainly(out, values, count);
+}
+
+}  // namespace init_bicluster

@@ -1,0 +1,56 @@
+// Finding, among many draws, the few whose rows the bicluster does not hold
+// yet: once it holds most rows, nearly every draw is passed over, and
+// testing them in bulk, without a branch per draw, costs far less than
+// testing them one by one.
+#ifndef INIT_BICLUSTER_FREE_DRAWS_H_
+#define INIT_BICLUSTER_FREE_DRAWS_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "row_reducer.h"
+
+namespace init_bicluster {
+
+// Draws tested together by the vector instructions; the room that
+// `positions` needs beyond one entry per draw.
+constexpr std::size_t k_group_size = 8;
+
+// Lists in `positions`, in increasing order, every i below `count` for which
+// the row of values[i] (values[i] % divisor, by `to_row`) has its bit clear
+// in `bits` (row r at bit r % 64 of word r / 64). Returns how many it
+// listed. Where the processor has AVX2, the rows are computed eight at a
+// time and their words gathered in one instruction. Requires values below
+// 2^31 and room for count + k_group_size entries at `positions`.
+std::size_t list_free_draws(const uint32_t* values, std::size_t count, const row_reducer& to_row,
+                            const uint64_t* bits, uint32_t* positions);
+
+// The same for a table of stamps, where a row is held when its entry equals
+// `stamp`, from rows already computed: a stamp table is small enough for the
+// caches, and on it a plain inlined loop beats gathering. Requires room for
+// `count` entries at `positions`.
+template <typename entry>
+std::size_t list_free_draws(const uint32_t* rows, std::size_t count, const entry* stamps,
+                            entry stamp, uint32_t* positions) {
+  std::size_t listed = 0;
+  std::size_t first = 0;
+  // Groups of held rows, the most, cost one test a group.
+  for (; first + k_group_size <= count; first += k_group_size) {
+    entry differ = 0;
+    for (std::size_t i = first; i < first + k_group_size; ++i) differ |= stamps[rows[i]] ^ stamp;
+    if (differ == 0) continue;
+    for (std::size_t i = first; i < first + k_group_size; ++i) {
+      positions[listed] = static_cast<uint32_t>(i);
+      listed += stamps[rows[i]] != stamp;
+    }
+  }
+  for (std::size_t i = first; i < count; ++i) {
+    positions[listed] = static_cast<uint32_t>(i);
+    listed += stamps[rows[i]] != stamp;
+  }
+  return listed;
+}
+
+}  // namespace init_bicluster
+
+#endif  // INIT_BICLUSTER_FREE_DRAWS_H_
