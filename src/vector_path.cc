@@ -8,7 +8,12 @@ vector_path detect() {
   __builtin_cpu_init();
   const bool has_avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
                         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
-  return has_avx2 ? vector_path::avx2 : vector_path::baseline;
+  if (!has_avx2) return vector_path::baseline;
+  const bool has_avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512vl") &&
+                          __builtin_cpu_supports("avx512vbmi") &&
+                          __builtin_cpu_supports("avx512vbmi2");
+  return has_avx512 ? vector_path::avx512 : vector_path::avx2;
 }
 
 vector_path& selected() {

@@ -5,11 +5,16 @@
 
 namespace init_bicluster {
 
-// The instruction sets with code paths of their own: the x86-64 baseline,
-// and AVX2 together with BMI1, BMI2 and POPCNT, which every processor with
-// AVX2 has. Every path computes the same values in the same order; only the
-// speed differs.
-enum class vector_path { baseline, avx2 };
+// The instruction sets with code paths of their own, each including the one
+// before: the x86-64 baseline; AVX2 together with BMI1, BMI2 and POPCNT,
+// which every processor with AVX2 has; and AVX-512 with its byte and word
+// instructions and both byte-permutation extensions (VBMI, VBMI2). Every
+// path computes the same values in the same order; only the speed differs.
+enum class vector_path { baseline, avx2, avx512 };
+
+// Every path, narrowest first, for tests to run each the processor has.
+inline constexpr vector_path k_vector_paths[] = {vector_path::baseline, vector_path::avx2,
+                                                 vector_path::avx512};
 
 // The widest path this processor runs.
 vector_path best_vector_path();

@@ -36,7 +36,7 @@ TEST(AppendDecimal, WritesWhatPrintfWrites) {
 // and large values together and the runs end inside a group.
 TEST(AppendMembers, WritesWhatPrintfWritesOnEveryPath) {
   const std::vector<uint32_t> values = values_to_format();
-  for (const vector_path path : {vector_path::baseline, vector_path::avx2}) {
+  for (const vector_path path : k_vector_paths) {
     if (!select_vector_path(path)) continue;
     for (std::size_t start = 0; start + 20 < values.size(); start += 37) {
       const std::size_t count = start % 20;

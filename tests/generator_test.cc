@@ -168,7 +168,7 @@ TEST(Generator, MatchesTheModelForEveryTableKind) {
       {300000, 2, 40, 1, 500, 17, -1},
   };
   // Every vector path the processor runs, the baseline included.
-  for (const vector_path path : {vector_path::baseline, vector_path::avx2}) {
+  for (const vector_path path : k_vector_paths) {
     if (!select_vector_path(path)) continue;
     for (const auto& numbers : cases) expect_same_as_reference(make_params(numbers), 99);
   }
