@@ -35,9 +35,9 @@ bool use_path(benchmark::State& state) {
 void rand_generator_blocks(benchmark::State& state) {
   rand_generator random(1);
   for (auto _ : state) {
-    const std::span<const uint32_t> values = random.peek();
-    benchmark::DoNotOptimize(values.data());
-    random.take(values.size());
+    const std::span<const uint32_t> words = random.peek_words();
+    benchmark::DoNotOptimize(words.data());
+    random.take(words.size());
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(rand_generator::k_block_size));
 }
@@ -51,14 +51,14 @@ BENCHMARK(rand_generator_next);
 
 void row_reducer_reduce(benchmark::State& state) {
   const row_reducer to_row(10000000);
-  std::vector<uint32_t> values(rand_generator::k_block_size), rows(values.size());
+  std::vector<uint32_t> words(rand_generator::k_block_size), rows(words.size());
   rand_generator random(1);
-  for (uint32_t& value : values) value = random.next();
+  for (uint32_t& word : words) word = random.next() << 1;
   for (auto _ : state) {
-    to_row.reduce(values.data(), rows.data(), values.size());
+    to_row.reduce_words(words.data(), rows.data(), words.size());
     benchmark::DoNotOptimize(rows.data());
   }
-  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(words.size()));
 }
 BENCHMARK(row_reducer_reduce);
 
@@ -71,10 +71,10 @@ void free_draws_bits(benchmark::State& state) {
   std::vector<uint32_t> values(rand_generator::k_block_size);
   rand_generator random(1);
   for (uint32_t& value : values) value = random.next();
-  std::vector<uint32_t> positions(values.size() + k_group_size);
+  std::vector<uint32_t> positions(values.size() + k_positions_slack);
   for (auto _ : state) {
     benchmark::DoNotOptimize(
-        list_free_draws(values.data(), values.size(), to_row, bits.data(), positions.data()));
+        list_free_draws(values.data(), values.size(), to_row, bits.data(), 0, positions.data()));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
   select_vector_path(best_vector_path());

@@ -12,34 +12,41 @@
 
 namespace init_bicluster {
 
-// Draws tested together by the vector instructions; the room that
-// `positions` needs beyond one entry per draw.
-constexpr std::size_t k_group_size = 8;
+// The room that `positions` needs beyond one entry per draw: the vector
+// instructions store the positions of a whole group of draws at once.
+constexpr std::size_t k_positions_slack = 16;
 
 // Lists in `positions`, in increasing order, every i below `count` for which
-// the row of values[i] (values[i] % divisor, by `to_row`) has its bit clear
-// in `bits` (row r at bit r % 64 of word r / 64). Returns how many it
-// listed. Where the processor has AVX2, the rows are computed eight at a
-// time and their words gathered in one instruction. Requires values below
-// 2^31 and room for count + k_group_size entries at `positions`.
-std::size_t list_free_draws(const uint32_t* values, std::size_t count, const row_reducer& to_row,
-                            const uint64_t* bits, uint32_t* positions);
+// the row of the generator's words[i] (to_row.of_word) has its bit clear
+// in `bits`, where bit k (bit k % 64 of word k / 64) stands for the
+// 2^`rows_per_bit_log2` rows from k * 2^`rows_per_bit_log2` on (0: a bit a
+// row). Returns how many it listed. Where the processor has AVX2, the rows
+// are computed eight (with AVX-512 sixteen) at a time and their words
+// gathered in one instruction. Requires `rows_per_bit_log2` below 32, and room for
+// count + k_positions_slack entries at `positions`.
+std::size_t list_free_draws(const uint32_t* words, std::size_t count, const row_reducer& to_row,
+                            const uint64_t* bits, unsigned rows_per_bit_log2, uint32_t* positions);
 
 // The same for a table of stamps, where a row is held when its entry equals
 // `stamp`, from rows already computed: a stamp table is small enough for the
 // caches, and on it a plain inlined loop beats gathering. Requires room for
 // `count` entries at `positions`.
+// Rows of stamps tested together, passed over after one test when all are
+// held.
+constexpr std::size_t k_stamp_group_size = 8;
+
 template <typename entry>
 std::size_t list_free_draws(const uint32_t* rows, std::size_t count, const entry* stamps,
                             entry stamp, uint32_t* positions) {
   std::size_t listed = 0;
   std::size_t first = 0;
   // Groups of held rows, the most, cost one test a group.
-  for (; first + k_group_size <= count; first += k_group_size) {
+  for (; first + k_stamp_group_size <= count; first += k_stamp_group_size) {
     entry differ = 0;
-    for (std::size_t i = first; i < first + k_group_size; ++i) differ |= stamps[rows[i]] ^ stamp;
+    for (std::size_t i = first; i < first + k_stamp_group_size; ++i)
+      differ |= stamps[rows[i]] ^ stamp;
     if (differ == 0) continue;
-    for (std::size_t i = first; i < first + k_group_size; ++i) {
+    for (std::size_t i = first; i < first + k_stamp_group_size; ++i) {
       positions[listed] = static_cast<uint32_t>(i);
       listed += stamps[rows[i]] != stamp;
     }

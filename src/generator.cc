@@ -20,6 +20,10 @@ constexpr std::size_t k_least_batch = 64;
 // to memory, few enough not to overrun the misses the core can keep going.
 constexpr std::size_t k_prefetch_distance = 16;
 
+// A bicluster is deep in its tail, where a summary of the rows held pays,
+// once fewer than one row in this many is free.
+constexpr int64_t k_deep_share = 1024;
+
 // Membership by stamps: the entry of a row holds the stamp of the last
 // bicluster that took it.
 template <typename entry>
@@ -43,7 +47,7 @@ class stamp_table {
     return fresh;
   }
 
-  // Lists the positions of the `count` draws of `values`, with their rows
+  // Lists the positions of the `count` draws of the generator's `words`, with their rows
   // `rows`, that hit rows the bicluster did not hold before them. Stamps
   // test rows computed beforehand.
   static constexpr bool k_tests_rows = true;
@@ -51,6 +55,9 @@ class stamp_table {
                         const row_reducer&, uint32_t* positions) const {
     return list_free_draws(rows, count, stamps_, stamp_, positions);
   }
+
+  // A stamp table stays in the caches: it needs no summary of the rows held.
+  void deepen() {}
 
   void prefetch(uint32_t row) const { __builtin_prefetch(stamps_ + row, 1); }
 
@@ -70,11 +77,13 @@ class bit_table {
       : bits_(table.bits()),
         bits_size_(table.bits_size()),
         listed_(table.taken_rows()),
-        capacity_(table.taken_rows_capacity()) {}
+        capacity_(table.taken_rows_capacity()),
+        full_words_(table.full_words()) {}
 
   void begin(int32_t, int64_t free_rows) {
     listing_ = free_rows <= static_cast<int64_t>(capacity_);
     listed_count_ = 0;
+    deep_ = false;
   }
 
   // A listed bicluster's rows are kept in the list itself.
@@ -88,14 +97,36 @@ class bit_table {
     const uint64_t bit = uint64_t{1} << (row & 63);
     const bool fresh = (word & bit) == 0;
     word |= bit;
+    if (deep_) {
+      const uint32_t index = row >> 6;
+      full_words_[index >> 6] |= uint64_t{word == ~uint64_t{0}} << (index & 63);
+    }
     return fresh;
   }
 
   // Bits compute the rows as they test them, eight at a time.
   static constexpr bool k_tests_rows = false;
-  std::size_t list_free(const uint32_t* values, const uint32_t*, std::size_t count,
+  std::size_t list_free(const uint32_t* words, const uint32_t*, std::size_t count,
                         const row_reducer& to_row, uint32_t* positions) const {
-    return list_free_draws(values, count, to_row, bits_, positions);
+    if (deep_) return list_free_draws(words, count, to_row, full_words_, 6, positions);
+    return list_free_draws(words, count, to_row, bits_, 0, positions);
+  }
+
+  // Once the bicluster holds nearly every row, draws are tested first against
+  // a bit per word of the table, set when the word's rows are all held: 64
+  // times smaller, it stays in the nearest cache, and nearly all its bits
+  // are set. The draws it passes are tested row by row as they are taken.
+  void deepen() {
+    if (deep_) return;
+    deep_ = true;
+    const std::size_t words = bits_size_ / sizeof(uint64_t);
+    for (std::size_t first = 0; first < words; first += 64) {
+      uint64_t full = 0;
+      for (std::size_t word = first; word < std::min(words, first + 64); ++word) {
+        full |= uint64_t{bits_[word] == ~uint64_t{0}} << (word - first);
+      }
+      full_words_[first / 64] = full;
+    }
   }
 
   void prefetch(uint32_t row) const { __builtin_prefetch(bits_ + (row >> 6), 1); }
@@ -115,8 +146,10 @@ class bit_table {
   std::size_t bits_size_;
   uint32_t* listed_;
   std::size_t capacity_;
+  uint64_t* full_words_;
   bool listing_ = false;
   std::size_t listed_count_ = 0;
+  bool deep_ = false;
 };
 
 // The rows of one batch of draws, those of them that were new, and the
@@ -124,7 +157,7 @@ class bit_table {
 struct batch_rows {
   uint32_t rows[rand_generator::k_block_size];
   uint32_t fresh_rows[rand_generator::k_block_size];
-  uint32_t positions[rand_generator::k_block_size + k_group_size];
+  uint32_t positions[rand_generator::k_block_size + k_positions_slack];
 };
 
 // Draws `size` distinct free rows for the current bicluster of `table`, of
@@ -144,30 +177,31 @@ template <typename table_type>
   uint32_t* const rows = scratch.rows;
   int64_t count = 0;
   while (count < size && !writer.failed()) {
-    const std::span<const uint32_t> values = random.peek();
+    const std::span<const uint32_t> words = random.peek_words();
     const int64_t left = size - count;
-    const int64_t wanted_rows = std::min<int64_t>(left, static_cast<int64_t>(values.size()));
+    const int64_t wanted_rows = std::min<int64_t>(left, static_cast<int64_t>(words.size()));
     const std::size_t wanted = static_cast<std::size_t>(wanted_rows);
     const int64_t taken = held + count;
     const bool crowded = taken * 4 > num_rows * 3;
+    if ((num_rows - taken) * k_deep_share < num_rows) table.deepen();
     // About what the draws still wanted will take, so that few rows are
     // computed in vain: each draw is new with probability free / num_rows.
     const int64_t expected =
         crowded ? 2 * wanted_rows * num_rows / (num_rows - taken) : 2 * wanted_rows;
     const std::size_t batch = std::min<std::size_t>(
-        values.size(), static_cast<std::size_t>(std::max<int64_t>(expected, k_least_batch)));
+        words.size(), static_cast<std::size_t>(std::max<int64_t>(expected, k_least_batch)));
     uint32_t* const fresh_rows = table.fresh_rows(scratch.fresh_rows);
     std::size_t fresh = 0;
     std::size_t used = 0;
     if (crowded) {
-      if constexpr (table_type::k_tests_rows) to_row.reduce(values.data(), rows, batch);
+      if constexpr (table_type::k_tests_rows) to_row.reduce_words(words.data(), rows, batch);
       const uint32_t* const positions = scratch.positions;
       const std::size_t listed =
-          table.list_free(values.data(), rows, batch, to_row, scratch.positions);
+          table.list_free(words.data(), rows, batch, to_row, scratch.positions);
       used = batch;
       for (std::size_t i = 0; i < listed; ++i) {
         const uint32_t row =
-            table_type::k_tests_rows ? rows[positions[i]] : to_row(values[positions[i]]);
+            table_type::k_tests_rows ? rows[positions[i]] : to_row.of_word(words[positions[i]]);
         fresh_rows[fresh] = row;
         fresh += table.take(row);
         if (fresh == wanted) {
@@ -176,7 +210,7 @@ template <typename table_type>
         }
       }
     } else {
-      to_row.reduce(values.data(), rows, batch);
+      to_row.reduce_words(words.data(), rows, batch);
       for (std::size_t i = 0; i < std::min(batch, k_prefetch_distance); ++i) {
         table.prefetch(rows[i]);
       }

@@ -32,20 +32,22 @@ rand_generator::rand_generator(uint32_t seed) {
     seeded[i] = static_cast<uint32_t>(word);
   }
   // The library's first new word is r[3] + r[0]: its ring starts as if
-  // r[0..2] had been repeated after r[30], so the oldest word is r[3].
+  // r[0..2] had been repeated after r[30], so the oldest word is r[3]. The
+  // state goes where the first refill takes it from, the end of the block.
   for (std::size_t i = 0; i < k_degree; ++i) {
-    words_[i] = seeded[(i + k_separation) % k_degree];
+    words_[k_block_size + i] = seeded[(i + k_separation) % k_degree];
   }
   for (int i = 0; i < k_discarded; ++i) next();
 }
 
 void rand_generator::refill() {
-  // Extend the state by a whole block, r[i] for i from k_degree on, then
-  // keep the last k_degree words as the new state. Each new word needs the
+  // Keep the last k_degree words as the state, then extend it by a whole
+  // block, r[i] for i from k_degree on. Each new word needs the
   // one three places back, so three running sums kept in registers carry the
   // recurrence instead of reloads of words just stored.
   static_assert(k_separation == 3 && k_block_size % 3 == 0);
   std::array<uint32_t, k_degree + k_block_size>& words = words_;
+  std::copy(words.end() - k_degree, words.end(), words.begin());
   uint32_t first = words[k_degree - 3];
   uint32_t second = words[k_degree - 2];
   uint32_t third = words[k_degree - 1];
@@ -56,11 +58,7 @@ void rand_generator::refill() {
     words[i] = first;
     words[i + 1] = second;
     words[i + 2] = third;
-    block_[i - k_degree] = first >> 1;
-    block_[i + 1 - k_degree] = second >> 1;
-    block_[i + 2 - k_degree] = third >> 1;
   }
-  std::copy(words.end() - k_degree, words.end(), words.begin());
   position_ = 0;
 }
 

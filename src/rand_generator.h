@@ -26,18 +26,23 @@ class rand_generator {
   // Returns the next value of the sequence.
   uint32_t next() {
     if (position_ == k_block_size) refill();
-    return block_[position_++];
+    return value_of(words_[k_degree + position_++]);
   }
 
-  // Returns the values not yet taken from the current block, refilling it first
-  // when it is used up; never empty. They stay untaken until `take` is called,
-  // so a caller can look ahead at them.
-  std::span<const uint32_t> peek() {
+  // Returns the words behind the values not yet taken from the current
+  // block, refilling it first when it is used up; never empty. A value is
+  // value_of its word: handing out the words spares the generator a second
+  // store of each, and its readers shift them as they load them. They stay
+  // untaken until `take` is called, so a caller can look ahead at them.
+  std::span<const uint32_t> peek_words() {
     if (position_ == k_block_size) refill();
-    return {block_.data() + position_, k_block_size - position_};
+    return {words_.data() + k_degree + position_, k_block_size - position_};
   }
 
-  // Marks the first `count` values of the last `peek` as taken. Requires
+  // The value of a word of peek_words().
+  static uint32_t value_of(uint32_t word) { return word >> 1; }
+
+  // Marks the first `count` values of the last `peek_words` as taken. Requires
   // `count` to be at most the size of that span.
   void take(std::size_t count) { position_ += count; }
 
@@ -47,9 +52,9 @@ class rand_generator {
   void refill();
 
   // The state extended by a block: the first k_degree words are the last of
-  // the state, oldest first; a refill computes the rest from them.
+  // the state, oldest first; a refill moves the last k_degree words of the
+  // block there and computes the block from them.
   std::array<uint32_t, k_degree + k_block_size> words_{};
-  std::array<uint32_t, k_block_size> block_{};
   std::size_t position_ = k_block_size;
 };
 

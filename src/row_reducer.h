@@ -32,10 +32,13 @@ class row_reducer {
   uint32_t multiplier() const { return multiplier_; }
   uint32_t shift() const { return shift_; }
 
-  // rows[i] = values[i] % divisor for i below `count`. Requires every value
-  // below 2^31.
-  void reduce(const uint32_t* values, uint32_t* rows, std::size_t count) const {
-    for (std::size_t i = 0; i < count; ++i) rows[i] = (*this)(values[i]);
+  // The row of a word of the random generator, whose value is the word
+  // shifted right by one: (word >> 1) % divisor.
+  uint32_t of_word(uint32_t word) const { return (*this)(word >> 1); }
+
+  // rows[i] = of_word(words[i]) for i below `count`.
+  void reduce_words(const uint32_t* words, uint32_t* rows, std::size_t count) const {
+    for (std::size_t i = 0; i < count; ++i) rows[i] = of_word(words[i]);
   }
 
  private:

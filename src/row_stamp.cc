@@ -65,8 +65,11 @@ bool row_stamp::allocate(const run_params& params) {
     // bicluster of more rows than a 64th of the table's bytes clears it all.
     taken_rows_capacity_ = table_size_ / 64 + 1;
     taken_rows_ = map_zeroed(taken_rows_capacity_ * sizeof(uint32_t), false);
-    if (taken_rows_ == nullptr) {
+    full_words_ = map_zeroed((table_size_ / sizeof(uint64_t) + 63) / 64 * sizeof(uint64_t), false);
+    if (taken_rows_ == nullptr || full_words_ == nullptr) {
       table_.reset();
+      taken_rows_.reset();
+      full_words_.reset();
       return false;
     }
   }

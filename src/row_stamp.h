@@ -63,6 +63,12 @@ class row_stamp {
   uint32_t* taken_rows() { return static_cast<uint32_t*>(taken_rows_.get()); }
   std::size_t taken_rows_capacity() const { return taken_rows_capacity_; }
 
+  // Room for a bit per word of the bit table (bit w % 64 of word w / 64 for
+  // word w), for a bicluster that holds nearly every row to mark the words
+  // whose rows it holds all. Its pages are only touched when used. Requires
+  // the bits layout.
+  uint64_t* full_words() { return static_cast<uint64_t*>(full_words_.get()); }
+
  private:
   struct unmapper {
     std::size_t size;
@@ -80,6 +86,7 @@ class row_stamp {
   mapping table_{nullptr, {0}};
   mapping taken_rows_{nullptr, {0}};
   std::size_t taken_rows_capacity_ = 0;
+  mapping full_words_{nullptr, {0}};
 };
 
 }  // namespace init_bicluster

@@ -38,10 +38,12 @@ TEST(RandGenerator, PeekAndTakeFollowTheSameSequence) {
   rand_generator random(42);
   std::size_t next = 0;
   for (std::size_t step = 1; next < expected.size(); step = step * 3 % 1000 + 1) {
-    const std::span<const uint32_t> ahead = random.peek();
+    const std::span<const uint32_t> ahead = random.peek_words();
     ASSERT_FALSE(ahead.empty());
     const std::size_t count = std::min({step, ahead.size(), expected.size() - next});
-    for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(ahead[i], expected[next + i]);
+    for (std::size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(rand_generator::value_of(ahead[i]), expected[next + i]);
+    }
     random.take(count);
     next += count;
     if (next < expected.size()) {
