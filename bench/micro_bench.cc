@@ -73,8 +73,8 @@ void free_draws_bits(benchmark::State& state) {
   for (uint32_t& value : values) value = random.next();
   std::vector<uint32_t> positions(values.size() + k_positions_slack);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        list_free_draws(values.data(), values.size(), to_row, bits.data(), 0, positions.data()));
+    benchmark::DoNotOptimize(list_free_draws(values.data(), values.size(), to_row, bits.data(),
+                                             {0, ~0u}, positions.data()));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(values.size()));
   select_vector_path(best_vector_path());

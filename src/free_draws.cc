@@ -12,11 +12,11 @@ namespace init_bicluster {
 namespace {
 
 std::size_t list_plainly(const uint32_t* words, std::size_t first, std::size_t count,
-                         const row_reducer& to_row, const uint64_t* bits,
-                         unsigned rows_per_bit_log2, uint32_t* positions) {
+                         const row_reducer& to_row, const uint64_t* bits, bit_of_row key_of,
+                         uint32_t* positions) {
   std::size_t listed = 0;
   for (std::size_t i = first; i < count; ++i) {
-    const uint32_t key = to_row.of_word(words[i]) >> rows_per_bit_log2;
+    const uint32_t key = (to_row.of_word(words[i]) >> key_of.shift) & key_of.mask;
     positions[listed] = static_cast<uint32_t>(i);
     listed += ((bits[key >> 6] >> (key & 63)) & 1) == 0;
   }
@@ -54,19 +54,21 @@ __attribute__((target("avx2"))) inline __m256i rows_of(__m256i values, __m256i d
 // 64-bit words is bit r % 32 of 32-bit word r / 32.
 __attribute__((target("avx2,popcnt"))) std::size_t list_gathered(
     const uint32_t* words, std::size_t count, const row_reducer& to_row, const uint64_t* bits,
-    unsigned rows_per_bit_log2, uint32_t* positions) {
+    bit_of_row key_of, uint32_t* positions) {
   const int* bit_words = reinterpret_cast<const int*>(bits);
   const __m256i divisor = _mm256_set1_epi32(static_cast<int>(to_row.divisor()));
   const __m256i multiplier = _mm256_set1_epi32(static_cast<int>(to_row.multiplier()));
   const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(to_row.shift()));
-  const __m128i level = _mm_cvtsi32_si128(static_cast<int>(rows_per_bit_log2));
+  const __m128i level = _mm_cvtsi32_si128(static_cast<int>(key_of.shift));
+  const __m256i key_mask = _mm256_set1_epi32(static_cast<int>(key_of.mask));
   const __m256i low_five = _mm256_set1_epi32(31);
   std::size_t listed = 0;
   std::size_t first = 0;
   for (; first + 8 <= count; first += 8) {
     const __m256i loaded =
         _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + first)), 1);
-    const __m256i keys = _mm256_srl_epi32(rows_of(loaded, divisor, multiplier, shift), level);
+    const __m256i keys = _mm256_and_si256(
+        _mm256_srl_epi32(rows_of(loaded, divisor, multiplier, shift), level), key_mask);
     const __m256i word = _mm256_i32gather_epi32(bit_words, _mm256_srli_epi32(keys, 5), 4);
     // Each row's bit to the sign bit, which movemask reads.
     const __m256i bit =
@@ -79,8 +81,7 @@ __attribute__((target("avx2,popcnt"))) std::size_t list_gathered(
                         _mm256_add_epi32(lanes, _mm256_set1_epi32(static_cast<int>(first))));
     listed += static_cast<std::size_t>(std::popcount(free_lanes));
   }
-  return listed +
-         list_plainly(words, first, count, to_row, bits, rows_per_bit_log2, positions + listed);
+  return listed + list_plainly(words, first, count, to_row, bits, key_of, positions + listed);
 }
 
 // GCC 12 takes the undefined upper lanes that its AVX-512 intrinsics start
@@ -89,15 +90,20 @@ __attribute__((target("avx2,popcnt"))) std::size_t list_gathered(
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 // With AVX-512: the same sixteen at a time, the free ones' positions packed
-// by a compress instruction.
-__attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) std::size_t list_gathered_widest(
+// by a compress instruction. A table of at most 1024 bits is held in two
+// registers and looked up by a permutation instead of a gather.
+template <bool in_registers>
+__attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) std::size_t list_widest(
     const uint32_t* words, std::size_t count, const row_reducer& to_row, const uint64_t* bits,
-    unsigned rows_per_bit_log2, uint32_t* positions) {
+    bit_of_row key_of, uint32_t* positions) {
   const int* bit_words = reinterpret_cast<const int*>(bits);
+  const __m512i low_table = in_registers ? _mm512_loadu_si512(bits) : _mm512_setzero_si512();
+  const __m512i high_table = in_registers ? _mm512_loadu_si512(bits + 8) : _mm512_setzero_si512();
+  const __m512i key_mask = _mm512_set1_epi32(static_cast<int>(key_of.mask));
   const __m512i divisor = _mm512_set1_epi32(static_cast<int>(to_row.divisor()));
   const __m512i multiplier = _mm512_set1_epi32(static_cast<int>(to_row.multiplier()));
   const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(to_row.shift()));
-  const __m128i level = _mm_cvtsi32_si128(static_cast<int>(rows_per_bit_log2));
+  const __m128i level = _mm_cvtsi32_si128(static_cast<int>(key_of.shift));
   const __m512i low_five = _mm512_set1_epi32(31);
   const __m512i one = _mm512_set1_epi32(1);
   const __m512i lanes = _mm512_set_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
@@ -109,9 +115,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) std::size_t list_gat
     const __m512i odd =
         _mm512_srl_epi64(_mm512_mul_epu32(_mm512_srli_epi64(loaded, 32), multiplier), shift);
     const __m512i quotient = _mm512_mask_blend_epi32(0xAAAA, even, _mm512_slli_epi64(odd, 32));
-    const __m512i keys =
-        _mm512_srl_epi32(_mm512_sub_epi32(loaded, _mm512_mullo_epi32(quotient, divisor)), level);
-    const __m512i word = _mm512_i32gather_epi32(_mm512_srli_epi32(keys, 5), bit_words, 4);
+    const __m512i keys = _mm512_and_si512(
+        _mm512_srl_epi32(_mm512_sub_epi32(loaded, _mm512_mullo_epi32(quotient, divisor)), level),
+        key_mask);
+    const __m512i index = _mm512_srli_epi32(keys, 5);
+    const __m512i word = in_registers ? _mm512_permutex2var_epi32(low_table, index, high_table)
+                                      : _mm512_i32gather_epi32(index, bit_words, 4);
     const __mmask16 free_lanes =
         _mm512_testn_epi32_mask(_mm512_srlv_epi32(word, _mm512_and_si512(keys, low_five)), one);
     _mm512_storeu_si512(
@@ -120,8 +129,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) std::size_t list_gat
             free_lanes, _mm512_add_epi32(lanes, _mm512_set1_epi32(static_cast<int>(first)))));
     listed += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(free_lanes)));
   }
-  return listed +
-         list_plainly(words, first, count, to_row, bits, rows_per_bit_log2, positions + listed);
+  return listed + list_plainly(words, first, count, to_row, bits, key_of, positions + listed);
 }
 
 #pragma GCC diagnostic pop
@@ -129,16 +137,19 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) std::size_t list_gat
 }  // namespace
 
 std::size_t list_free_draws(const uint32_t* words, std::size_t count, const row_reducer& to_row,
-                            const uint64_t* bits, unsigned rows_per_bit_log2, uint32_t* positions) {
+                            const uint64_t* bits, bit_of_row key_of, uint32_t* positions) {
   switch (selected_vector_path()) {
     case vector_path::avx512:
-      return list_gathered_widest(words, count, to_row, bits, rows_per_bit_log2, positions);
+      if (key_of.mask < k_bits_in_registers) {
+        return list_widest<true>(words, count, to_row, bits, key_of, positions);
+      }
+      return list_widest<false>(words, count, to_row, bits, key_of, positions);
     case vector_path::avx2:
-      return list_gathered(words, count, to_row, bits, rows_per_bit_log2, positions);
+      return list_gathered(words, count, to_row, bits, key_of, positions);
     case vector_path::baseline:
       break;
   }
-  return list_plainly(words, 0, count, to_row, bits, rows_per_bit_log2, positions);
+  return list_plainly(words, 0, count, to_row, bits, key_of, positions);
 }
 
 }  // namespace init_bicluster

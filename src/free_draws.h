@@ -16,16 +16,28 @@ namespace init_bicluster {
 // instructions store the positions of a whole group of draws at once.
 constexpr std::size_t k_positions_slack = 16;
 
+// Which bit of a table stands for a row: bit k = (row >> shift) & mask,
+// bit k % 64 of word k / 64. {0, ~0u} is a bit a row; {6, ~0u} a bit a
+// 64-row word; {0, 1023} 1024 bits that each stand for every row with those
+// low bits.
+struct bit_of_row {
+  unsigned shift;
+  uint32_t mask;
+};
+
+// Tables of fewer bits than this, looked up in registers where the
+// processor has AVX-512, cost no memory access.
+constexpr uint32_t k_bits_in_registers = 1024;
+
 // Lists in `positions`, in increasing order, every i below `count` for which
-// the row of the generator's words[i] (to_row.of_word) has its bit clear
-// in `bits`, where bit k (bit k % 64 of word k / 64) stands for the
-// 2^`rows_per_bit_log2` rows from k * 2^`rows_per_bit_log2` on (0: a bit a
-// row). Returns how many it listed. Where the processor has AVX2, the rows
-// are computed eight (with AVX-512 sixteen) at a time and their words
-// gathered in one instruction. Requires `rows_per_bit_log2` below 32, and room for
+// the row of the generator's words[i] (to_row.of_word) has its bit, by
+// `key_of`, clear in `bits`. Returns how many it listed. Where the processor
+// has AVX2, the rows are computed eight (with AVX-512 sixteen) at a time and
+// their words gathered in one instruction. Requires key_of.shift below 32,
+// at least 1024 bits at `bits` when key_of.mask is below 1024, and room for
 // count + k_positions_slack entries at `positions`.
 std::size_t list_free_draws(const uint32_t* words, std::size_t count, const row_reducer& to_row,
-                            const uint64_t* bits, unsigned rows_per_bit_log2, uint32_t* positions);
+                            const uint64_t* bits, bit_of_row key_of, uint32_t* positions);
 
 // The same for a table of stamps, where a row is held when its entry equals
 // `stamp`, from rows already computed: a stamp table is small enough for the

@@ -1,7 +1,10 @@
 #include "generator.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <iterator>
+#include <limits>
 #include <new>
 
 #include "free_draws.h"
@@ -57,7 +60,7 @@ class stamp_table {
   }
 
   // A stamp table stays in the caches: it needs no summary of the rows held.
-  void deepen() {}
+  void deepen(int64_t) {}
 
   void prefetch(uint32_t row) const { __builtin_prefetch(stamps_ + row, 1); }
 
@@ -84,6 +87,7 @@ class bit_table {
     listing_ = free_rows <= static_cast<int64_t>(capacity_);
     listed_count_ = 0;
     deep_ = false;
+    filtered_for_ = std::numeric_limits<int64_t>::max();
   }
 
   // A listed bicluster's rows are kept in the list itself.
@@ -108,24 +112,46 @@ class bit_table {
   static constexpr bool k_tests_rows = false;
   std::size_t list_free(const uint32_t* words, const uint32_t*, std::size_t count,
                         const row_reducer& to_row, uint32_t* positions) const {
-    if (deep_) return list_free_draws(words, count, to_row, full_words_, 6, positions);
-    return list_free_draws(words, count, to_row, bits_, 0, positions);
+    if (filtered_for_ <= k_filtered_rows) {
+      return list_free_draws(words, count, to_row, filter_, {0, k_filter_bits - 1}, positions);
+    }
+    if (deep_) return list_free_draws(words, count, to_row, full_words_, {6, ~0u}, positions);
+    return list_free_draws(words, count, to_row, bits_, {0, ~0u}, positions);
   }
 
   // Once the bicluster holds nearly every row, draws are tested first against
   // a bit per word of the table, set when the word's rows are all held: 64
   // times smaller, it stays in the nearest cache, and nearly all its bits
-  // are set. The draws it passes are tested row by row as they are taken.
-  void deepen() {
-    if (deep_) return;
-    deep_ = true;
+  // are set. Once at most k_filtered_rows rows are free, against 1024 bits
+  // instead, clear where the low ten bits of a free row point, which the
+  // widest vector path holds in registers; they are made again each time
+  // the free rows halve. The draws that pass are tested row by row as they
+  // are taken. Requires the number of rows still free.
+  void deepen(int64_t free_rows) {
     const std::size_t words = bits_size_ / sizeof(uint64_t);
-    for (std::size_t first = 0; first < words; first += 64) {
-      uint64_t full = 0;
-      for (std::size_t word = first; word < std::min(words, first + 64); ++word) {
-        full |= uint64_t{bits_[word] == ~uint64_t{0}} << (word - first);
+    if (!deep_) {
+      deep_ = true;
+      for (std::size_t first = 0; first < words; first += 64) {
+        uint64_t full = 0;
+        for (std::size_t word = first; word < std::min(words, first + 64); ++word) {
+          full |= uint64_t{bits_[word] == ~uint64_t{0}} << (word - first);
+        }
+        full_words_[first / 64] = full;
       }
-      full_words_[first / 64] = full;
+    }
+    if (free_rows > k_filtered_rows || free_rows * 2 > filtered_for_) return;
+    filtered_for_ = free_rows;
+    std::fill(std::begin(filter_), std::end(filter_), ~uint64_t{0});
+    for (std::size_t first = 0; first < words; first += 64) {
+      for (uint64_t open = ~full_words_[first / 64]; open != 0; open &= open - 1) {
+        const std::size_t word = first + static_cast<std::size_t>(std::countr_zero(open));
+        if (word >= words) break;
+        for (uint64_t free = ~bits_[word]; free != 0; free &= free - 1) {
+          const std::size_t key =
+              (word * 64 + static_cast<std::size_t>(std::countr_zero(free))) & (k_filter_bits - 1);
+          filter_[key / 64] &= ~(uint64_t{1} << (key % 64));
+        }
+      }
     }
   }
 
@@ -150,6 +176,10 @@ class bit_table {
   bool listing_ = false;
   std::size_t listed_count_ = 0;
   bool deep_ = false;
+  static constexpr uint32_t k_filter_bits = k_bits_in_registers;
+  static constexpr int64_t k_filtered_rows = 64;
+  int64_t filtered_for_ = std::numeric_limits<int64_t>::max();
+  uint64_t filter_[k_filter_bits / 64] = {};
 };
 
 // The rows of one batch of draws, those of them that were new, and the
@@ -183,7 +213,7 @@ template <typename table_type>
     const std::size_t wanted = static_cast<std::size_t>(wanted_rows);
     const int64_t taken = held + count;
     const bool crowded = taken * 4 > num_rows * 3;
-    if ((num_rows - taken) * k_deep_share < num_rows) table.deepen();
+    if ((num_rows - taken) * k_deep_share < num_rows) table.deepen(num_rows - taken);
     // About what the draws still wanted will take, so that few rows are
     // computed in vain: each draw is new with probability free / num_rows.
     const int64_t expected =
