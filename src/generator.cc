@@ -36,7 +36,10 @@ class stamp_table {
 
   // Starts the bicluster `index`, holding no row yet. `free_rows` is how
   // many free rows it will take.
-  void begin(int32_t index, int64_t) { stamp_ = static_cast<entry>(index + 1); }
+  void begin(int32_t index, int64_t) {
+    stamp_ = static_cast<entry>(index + 1);
+    filter_.stop();
+  }
 
   // Where the new rows of the next batch go until they are written, and
   // the note that `count` rows went there.
@@ -50,17 +53,27 @@ class stamp_table {
     return fresh;
   }
 
-  // Lists the positions of the `count` draws of the generator's `words`, with their rows
-  // `rows`, that hit rows the bicluster did not hold before them. Stamps
-  // test rows computed beforehand.
-  static constexpr bool k_tests_rows = true;
-  std::size_t list_free(const uint32_t*, const uint32_t* rows, std::size_t count,
-                        const row_reducer&, uint32_t* positions) const {
+  // Lists the positions of the `count` draws of the generator's `words`,
+  // with their rows `rows` when tests_rows(), that hit rows the bicluster
+  // may not hold before them. Stamps test rows computed beforehand.
+  bool tests_rows() const { return !filter_.active(); }
+  std::size_t list_free(const uint32_t* words, const uint32_t* rows, std::size_t count,
+                        const row_reducer& to_row, uint32_t* positions) const {
+    if (filter_.active()) return filter_.list(words, count, to_row, positions);
     return list_free_draws(rows, count, stamps_, stamp_, positions);
   }
 
-  // A stamp table stays in the caches: it needs no summary of the rows held.
-  void deepen(int64_t) {}
+  // Called before each batch once the bicluster holds most of the
+  // `num_rows` rows, `free_rows` of them still free: a stamp table stays in
+  // the caches, and only the last few free rows are worth a filter, found
+  // by one pass over the table.
+  void deepen(int64_t free_rows, int64_t num_rows) {
+    if (filter_.active() || free_rows > free_row_filter::k_most_rows) return;
+    filter_.start();
+    for (int64_t row = 0; row < num_rows; ++row) {
+      if (stamps_[row] != stamp_) filter_.add_free_row(static_cast<uint32_t>(row));
+    }
+  }
 
   void prefetch(uint32_t row) const { __builtin_prefetch(stamps_ + row, 1); }
 
@@ -70,6 +83,7 @@ class stamp_table {
  private:
   entry* stamps_;
   entry stamp_ = 0;
+  free_row_filter filter_;
 };
 
 // Membership by bits, cleared after each bicluster: through the list of its
@@ -88,6 +102,7 @@ class bit_table {
     listed_count_ = 0;
     deep_ = false;
     filtered_for_ = std::numeric_limits<int64_t>::max();
+    filter_.stop();
   }
 
   // A listed bicluster's rows are kept in the list itself.
@@ -109,12 +124,10 @@ class bit_table {
   }
 
   // Bits compute the rows as they test them, eight at a time.
-  static constexpr bool k_tests_rows = false;
+  bool tests_rows() const { return false; }
   std::size_t list_free(const uint32_t* words, const uint32_t*, std::size_t count,
                         const row_reducer& to_row, uint32_t* positions) const {
-    if (filtered_for_ <= k_filtered_rows) {
-      return list_free_draws(words, count, to_row, filter_, {0, k_filter_bits - 1}, positions);
-    }
+    if (filter_.active()) return filter_.list(words, count, to_row, positions);
     if (deep_) return list_free_draws(words, count, to_row, full_words_, {6, ~0u}, positions);
     return list_free_draws(words, count, to_row, bits_, {0, ~0u}, positions);
   }
@@ -122,12 +135,12 @@ class bit_table {
   // Once the bicluster holds nearly every row, draws are tested first against
   // a bit per word of the table, set when the word's rows are all held: 64
   // times smaller, it stays in the nearest cache, and nearly all its bits
-  // are set. Once at most k_filtered_rows rows are free, against 1024 bits
-  // instead, clear where the low ten bits of a free row point, which the
-  // widest vector path holds in registers; they are made again each time
-  // the free rows halve. The draws that pass are tested row by row as they
-  // are taken. Requires the number of rows still free.
-  void deepen(int64_t free_rows) {
+  // are set. Once few rows are free, against a filter of them instead, made
+  // again each time the free rows halve. The draws that pass are tested row
+  // by row as they are taken. Called before each batch once the bicluster
+  // holds most of the `num_rows` rows, `free_rows` of them still free.
+  void deepen(int64_t free_rows, int64_t num_rows) {
+    if (free_rows * k_deep_share >= num_rows) return;
     const std::size_t words = bits_size_ / sizeof(uint64_t);
     if (!deep_) {
       deep_ = true;
@@ -139,17 +152,16 @@ class bit_table {
         full_words_[first / 64] = full;
       }
     }
-    if (free_rows > k_filtered_rows || free_rows * 2 > filtered_for_) return;
+    if (free_rows > free_row_filter::k_most_rows || free_rows * 2 > filtered_for_) return;
     filtered_for_ = free_rows;
-    std::fill(std::begin(filter_), std::end(filter_), ~uint64_t{0});
+    filter_.start();
     for (std::size_t first = 0; first < words; first += 64) {
       for (uint64_t open = ~full_words_[first / 64]; open != 0; open &= open - 1) {
         const std::size_t word = first + static_cast<std::size_t>(std::countr_zero(open));
         if (word >= words) break;
         for (uint64_t free = ~bits_[word]; free != 0; free &= free - 1) {
-          const std::size_t key =
-              (word * 64 + static_cast<std::size_t>(std::countr_zero(free))) & (k_filter_bits - 1);
-          filter_[key / 64] &= ~(uint64_t{1} << (key % 64));
+          filter_.add_free_row(
+              static_cast<uint32_t>(word * 64 + static_cast<std::size_t>(std::countr_zero(free))));
         }
       }
     }
@@ -176,10 +188,9 @@ class bit_table {
   bool listing_ = false;
   std::size_t listed_count_ = 0;
   bool deep_ = false;
-  static constexpr uint32_t k_filter_bits = k_bits_in_registers;
-  static constexpr int64_t k_filtered_rows = 64;
+  // How many rows were free when the filter was made.
   int64_t filtered_for_ = std::numeric_limits<int64_t>::max();
-  uint64_t filter_[k_filter_bits / 64] = {};
+  free_row_filter filter_;
 };
 
 // The rows of one batch of draws, those of them that were new, and the
@@ -213,7 +224,6 @@ template <typename table_type>
     const std::size_t wanted = static_cast<std::size_t>(wanted_rows);
     const int64_t taken = held + count;
     const bool crowded = taken * 4 > num_rows * 3;
-    if ((num_rows - taken) * k_deep_share < num_rows) table.deepen(num_rows - taken);
     // About what the draws still wanted will take, so that few rows are
     // computed in vain: each draw is new with probability free / num_rows.
     const int64_t expected =
@@ -224,14 +234,15 @@ template <typename table_type>
     std::size_t fresh = 0;
     std::size_t used = 0;
     if (crowded) {
-      if constexpr (table_type::k_tests_rows) to_row.reduce_words(words.data(), rows, batch);
+      table.deepen(num_rows - taken, num_rows);
+      if (table.tests_rows()) to_row.reduce_words(words.data(), rows, batch);
       const uint32_t* const positions = scratch.positions;
       const std::size_t listed =
           table.list_free(words.data(), rows, batch, to_row, scratch.positions);
       used = batch;
       for (std::size_t i = 0; i < listed; ++i) {
         const uint32_t row =
-            table_type::k_tests_rows ? rows[positions[i]] : to_row.of_word(words[positions[i]]);
+            table.tests_rows() ? rows[positions[i]] : to_row.of_word(words[positions[i]]);
         fresh_rows[fresh] = row;
         fresh += table.take(row);
         if (fresh == wanted) {
