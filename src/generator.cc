@@ -55,6 +55,7 @@ class stamp_table {
     stamps_[row] = stamp_;
     return fresh;
   }
+  bool take_crowded(uint32_t row) { return take(row); }
 
   // Lists the positions of the `count` draws of the generator's `words`,
   // with their rows `rows` when tests_rows(), that hit rows the bicluster
@@ -119,9 +120,16 @@ class bit_table {
     const uint64_t bit = uint64_t{1} << (row & 63);
     const bool fresh = (word & bit) == 0;
     word |= bit;
+    return fresh;
+  }
+
+  // take(), for a bicluster that holds most rows: keeps the summary of full
+  // words once there is one.
+  bool take_crowded(uint32_t row) {
+    const bool fresh = take(row);
     if (deep_) {
       const uint32_t index = row >> 6;
-      full_words_[index >> 6] |= uint64_t{word == ~uint64_t{0}} << (index & 63);
+      full_words_[index >> 6] |= uint64_t{bits_[index] == ~uint64_t{0}} << (index & 63);
     }
     return fresh;
   }
@@ -249,7 +257,7 @@ template <typename table_type>
         const uint32_t row =
             table.tests_rows() ? rows[positions[i]] : to_row.of_word(words[positions[i]]);
         fresh_rows[fresh] = row;
-        fresh += table.take(row);
+        fresh += table.take_crowded(row);
         if (fresh == wanted) {
           used = positions[i] + std::size_t{1};
           break;
