@@ -75,11 +75,13 @@ std::size_t list_free_draws(const uint32_t* rows, std::size_t count, const entry
 // The last few free rows of a bicluster as 1024 bits, clear where the low
 // ten bits of a free row point: the widest vector path holds them in
 // registers, so a draw costs no memory access. A row taken since stays
-// clear, which only lets more draws through to the exact test.
+// clear, which only lets more draws through to the exact test; so the
+// filter keeps its rows and is made again from those still free each time
+// their number halves.
 class free_row_filter {
  public:
-  // Most free rows worth a filter: each clears a 1024th of the draws.
-  static constexpr int64_t k_most_rows = 64;
+  // Most free rows worth a filter.
+  static constexpr int64_t k_most_rows = 128;
 
   // Whether the filter is in use, from `start` to `stop`.
   bool active() const { return active_; }
@@ -87,15 +89,39 @@ class free_row_filter {
   // Puts the filter in use, holding no free row yet.
   void start() {
     std::fill(std::begin(bits_), std::end(bits_), ~uint64_t{0});
+    count_ = 0;
+    made_for_ = 0;
     active_ = true;
   }
 
   void stop() { active_ = false; }
 
-  // Adds `row` to the free rows.
+  // Adds `row` to the free rows. Past k_most_rows of them the filter puts
+  // itself out of use, since it cannot keep them.
   void add_free_row(uint32_t row) {
+    if (count_ == k_most_rows) {
+      active_ = false;
+      return;
+    }
+    rows_[count_++] = row;
     const uint32_t key = row & (k_bits - 1);
     bits_[key / 64] &= ~(uint64_t{1} << (key % 64));
+  }
+
+  // Called with the number of rows still free: once it is half what the
+  // filter was made for, makes it again from the rows for which
+  // `still_free` holds.
+  template <typename predicate>
+  void refresh(int64_t free_rows, predicate still_free) {
+    if (made_for_ == 0) made_for_ = static_cast<int64_t>(count_);
+    if (free_rows * 2 > made_for_) return;
+    const std::size_t kept = count_;
+    std::fill(std::begin(bits_), std::end(bits_), ~uint64_t{0});
+    count_ = 0;
+    for (std::size_t i = 0; i < kept; ++i) {
+      if (still_free(rows_[i])) add_free_row(rows_[i]);
+    }
+    made_for_ = static_cast<int64_t>(count_);
   }
 
   // list_free_draws for the rows the filter may let through.
@@ -107,6 +133,9 @@ class free_row_filter {
  private:
   static constexpr uint32_t k_bits = k_bits_in_registers;
   uint64_t bits_[k_bits / 64] = {};
+  uint32_t rows_[k_most_rows] = {};
+  std::size_t count_ = 0;
+  int64_t made_for_ = 0;
   bool active_ = false;
 };
 

@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstring>
 #include <iterator>
-#include <limits>
 #include <new>
 
 #include "free_draws.h"
@@ -72,7 +71,11 @@ class stamp_table {
   // the caches, and only the last few free rows are worth a filter, found
   // by one pass over the table.
   void deepen(int64_t free_rows, int64_t num_rows) {
-    if (filter_.active() || free_rows > free_row_filter::k_most_rows) return;
+    if (filter_.active()) {
+      filter_.refresh(free_rows, [this](uint32_t row) { return stamps_[row] != stamp_; });
+      return;
+    }
+    if (free_rows > free_row_filter::k_most_rows) return;
     filter_.start();
     for (int64_t row = 0; row < num_rows; ++row) {
       if (stamps_[row] != stamp_) filter_.add_free_row(static_cast<uint32_t>(row));
@@ -105,7 +108,6 @@ class bit_table {
     listing_ = free_rows <= static_cast<int64_t>(capacity_);
     listed_count_ = 0;
     deep_ = false;
-    filtered_for_ = std::numeric_limits<int64_t>::max();
     filter_.stop();
   }
 
@@ -163,16 +165,23 @@ class bit_table {
         full_words_[first / 64] = full;
       }
     }
-    if (free_rows > free_row_filter::k_most_rows || free_rows * 2 > filtered_for_) return;
-    filtered_for_ = free_rows;
+    if (filter_.active()) {
+      filter_.refresh(free_rows,
+                      [this](uint32_t row) { return ((bits_[row >> 6] >> (row & 63)) & 1) == 0; });
+      return;
+    }
+    if (free_rows > free_row_filter::k_most_rows) return;
     filter_.start();
     for (std::size_t first = 0; first < words; first += 64) {
       for (uint64_t open = ~full_words_[first / 64]; open != 0; open &= open - 1) {
         const std::size_t word = first + static_cast<std::size_t>(std::countr_zero(open));
         if (word >= words) break;
         for (uint64_t free = ~bits_[word]; free != 0; free &= free - 1) {
-          filter_.add_free_row(
-              static_cast<uint32_t>(word * 64 + static_cast<std::size_t>(std::countr_zero(free))));
+          const std::size_t row = word * 64 + static_cast<std::size_t>(std::countr_zero(free));
+          // The bits past the last row are clear but no row's.
+          if (row < static_cast<std::size_t>(num_rows)) {
+            filter_.add_free_row(static_cast<uint32_t>(row));
+          }
         }
       }
     }
@@ -201,8 +210,6 @@ class bit_table {
   bool listing_ = false;
   std::size_t listed_count_ = 0;
   bool deep_ = false;
-  // How many rows were free when the filter was made.
-  int64_t filtered_for_ = std::numeric_limits<int64_t>::max();
   free_row_filter filter_;
 };
 
