@@ -102,8 +102,10 @@ constexpr uint64_t k_first_four_bytes[8] = {
 
 // GCC 12 takes the undefined upper lanes that its AVX-512 intrinsics start
 // from for uninitialized values.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // With AVX-512: eight values a step, one a 64-bit lane. Each number's digits
 // go with a space into a 16-byte lane, and the bytes to keep, the digits
@@ -159,7 +161,9 @@ append_members_widest(char* out, const uint32_t* values, std::size_t count) {
   return append_members_plainly(out, values + i, count - i);
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 }  // namespace
 

@@ -86,8 +86,10 @@ __attribute__((target("avx2,popcnt"))) std::size_t list_gathered(
 
 // GCC 12 takes the undefined upper lanes that its AVX-512 intrinsics start
 // from for uninitialized values.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // With AVX-512: the same sixteen at a time, the free ones' positions packed
 // by a compress instruction. A table of at most 1024 bits is held in two
@@ -132,7 +134,9 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) std::size_t list_wid
   return listed + list_plainly(words, first, count, to_row, bits, key_of, positions + listed);
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 }  // namespace
 
