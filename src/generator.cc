@@ -48,11 +48,7 @@ class stamp_table {
   void keep(std::size_t) {}
 
   // Takes `row` for the bicluster; returns whether it was new to it.
-  bool take(uint32_t row) {
-    const bool fresh = stamps_[row] != stamp_;
-    stamps_[row] = stamp_;
-    return fresh;
-  }
+  bool take(uint32_t row) { return early_taker().take(row); }
   bool take_crowded(uint32_t row) { return take(row); }
 
   // Lists the positions of the `count` draws of the generator's `words`,
@@ -76,12 +72,37 @@ class stamp_table {
     }
     if (free_rows > free_row_filter::k_most_rows) return;
     filter_.start();
-    for (int64_t row = 0; row < num_rows; ++row) {
+    // Eight entries a test: nearly all are held.
+    int64_t row = 0;
+    for (; row + 8 <= num_rows; row += 8) {
+      entry differ = 0;
+      for (int64_t i = row; i < row + 8; ++i) differ |= stamps_[i] ^ stamp_;
+      if (differ == 0) continue;
+      for (int64_t i = row; i < row + 8; ++i) {
+        if (stamps_[i] != stamp_) filter_.add_free_row(static_cast<uint32_t>(i));
+      }
+    }
+    for (; row < num_rows; ++row) {
       if (stamps_[row] != stamp_) filter_.add_free_row(static_cast<uint32_t>(row));
     }
   }
 
-  [[gnu::always_inline]] void prefetch(uint32_t row) const { __builtin_prefetch(stamps_ + row, 1); }
+  // take() and prefetch() on a copy of what they need, for a loop to keep in
+  // registers: the table's members would be read again after every store
+  // of a one-byte stamp, which may alias anything.
+  struct taker {
+    entry* stamps;
+    entry stamp;
+    bool take(uint32_t row) const {
+      const bool fresh = stamps[row] != stamp;
+      stamps[row] = stamp;
+      return fresh;
+    }
+    [[gnu::always_inline]] void prefetch(uint32_t row) const {
+      __builtin_prefetch(stamps + row, 1);
+    }
+  };
+  taker early_taker() const { return {stamps_, stamp_}; }
 
   // Ends the bicluster; stamps need no clearing.
   void end() {}
@@ -116,13 +137,7 @@ class bit_table {
     if (listing_) listed_count_ += count;
   }
 
-  bool take(uint32_t row) {
-    uint64_t& word = bits_[row >> 6];
-    const uint64_t bit = uint64_t{1} << (row & 63);
-    const bool fresh = (word & bit) == 0;
-    word |= bit;
-    return fresh;
-  }
+  bool take(uint32_t row) { return early_taker().take(row); }
 
   // take(), for a bicluster that holds most rows: keeps the summary of full
   // words once there is one.
@@ -186,9 +201,21 @@ class bit_table {
     }
   }
 
-  [[gnu::always_inline]] void prefetch(uint32_t row) const {
-    __builtin_prefetch(bits_ + (row >> 6), 1);
-  }
+  // As stamp_table's.
+  struct taker {
+    uint64_t* bits;
+    bool take(uint32_t row) const {
+      uint64_t& word = bits[row >> 6];
+      const uint64_t bit = uint64_t{1} << (row & 63);
+      const bool fresh = (word & bit) == 0;
+      word |= bit;
+      return fresh;
+    }
+    [[gnu::always_inline]] void prefetch(uint32_t row) const {
+      __builtin_prefetch(bits + (row >> 6), 1);
+    }
+  };
+  taker early_taker() const { return {bits_}; }
 
   void end() {
     if (!listing_) {
@@ -271,14 +298,15 @@ template <typename table_type>
       }
     } else {
       to_row.reduce_words(words.data(), rows, batch);
+      const auto taker = table.early_taker();
       for (std::size_t i = 0; i < std::min(batch, k_prefetch_distance); ++i) {
-        table.prefetch(rows[i]);
+        taker.prefetch(rows[i]);
       }
       while (used < batch) {
-        if (used + k_prefetch_distance < batch) table.prefetch(rows[used + k_prefetch_distance]);
+        if (used + k_prefetch_distance < batch) taker.prefetch(rows[used + k_prefetch_distance]);
         const uint32_t row = rows[used++];
         fresh_rows[fresh] = row;
-        fresh += table.take(row);
+        fresh += taker.take(row);
         if (fresh == wanted) break;
       }
     }
