@@ -146,7 +146,9 @@ TEST(Generator, MatchesTheStraightforwardModel) {
 // rows enough that the last biclusters still draw rows no bicluster took, so
 // a stamp that wraps to the value of an untouched row changes the draws.
 // Matrices too large for stamps take bits, cleared through the list of a
-// bicluster's rows or, for one that takes most rows, wholly.
+// bicluster's rows or, for one that takes most rows, wholly. Biclusters that
+// take every row reach the summaries and filters of the last free rows, with
+// and without a fixed row, on bits and on stamps of every width.
 TEST(Generator, MatchesTheModelForEveryTableKind) {
   const std::vector<std::vector<int32_t>> cases = {
       {20, 3, 255, 0, 20, -1, 1},
@@ -162,6 +164,8 @@ TEST(Generator, MatchesTheModelForEveryTableKind) {
       {1000000, 1, 65536, 1, 3, -1, -1},
       {1000000, 1, 65537, 1, 3, 9, -1},
       {300000, 2, 4, 300000, 300000, -1, -1},
+      {300000, 1, 3, 300000, 300000, 150000, -1},
+      {40, 1, 65537, 40, 40, 3, 0},
       {300000, 2, 5, 250000, 300000, 299999, 1},
       {300000, 2, 30, 1, 9000, 17, -1},
       {300000, 2, 30, 550, 650, 0, -1},
