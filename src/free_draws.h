@@ -41,14 +41,15 @@ constexpr uint32_t k_bits_in_registers = 1024;
 std::size_t list_free_draws(const uint32_t* words, std::size_t count, const row_reducer& to_row,
                             const uint64_t* bits, bit_of_row key_of, uint32_t* positions);
 
-// The same for a table of stamps, where a row is held when its entry equals
-// `stamp`, from rows already computed: a stamp table is small enough for the
-// caches, and on it a plain inlined loop beats gathering. Requires room for
-// `count` entries at `positions`.
 // Rows of stamps tested together, passed over after one test when all are
 // held.
 constexpr std::size_t k_stamp_group_size = 8;
 
+// The same for a table of stamps, where a row is held when its entry equals
+// `stamp`, from rows already computed: a stamp table is small enough for the
+// caches, and on it a plain inlined loop beats gathering (measured with
+// AVX2 and AVX-512 alike). Requires room for `count` entries at
+// `positions`.
 template <typename entry>
 std::size_t list_free_draws(const uint32_t* rows, std::size_t count, const entry* stamps,
                             entry stamp, uint32_t* positions) {
@@ -57,8 +58,9 @@ std::size_t list_free_draws(const uint32_t* rows, std::size_t count, const entry
   // Groups of held rows, the most, cost one test a group.
   for (; first + k_stamp_group_size <= count; first += k_stamp_group_size) {
     entry differ = 0;
-    for (std::size_t i = first; i < first + k_stamp_group_size; ++i)
+    for (std::size_t i = first; i < first + k_stamp_group_size; ++i) {
       differ |= stamps[rows[i]] ^ stamp;
+    }
     if (differ == 0) continue;
     for (std::size_t i = first; i < first + k_stamp_group_size; ++i) {
       positions[listed] = static_cast<uint32_t>(i);
