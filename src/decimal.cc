@@ -11,12 +11,6 @@ namespace init_bicluster {
 
 namespace {
 
-inline char* append_member(char* out, uint32_t value) {
-  out = append_decimal(out, value);
-  *out = ' ';
-  return out + 1;
-}
-
 char* append_members_plainly(char* out, const uint32_t* values, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) out = append_member(out, values[i]);
   return out;

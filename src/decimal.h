@@ -57,8 +57,18 @@ inline char* append_decimal(char* out, uint32_t value) {
   return out + 8;
 }
 
-// Most bytes that append_members may store for each value.
+// Most bytes that append_member and append_members may store for each
+// value.
 constexpr std::size_t k_member_room = k_decimal_room + 1;
+
+// Writes `value` in decimal and one space at `out`, and returns the end of
+// what it wrote. Requires room for k_member_room bytes; the bytes after the
+// end may be overwritten with junk.
+inline char* append_member(char* out, uint32_t value) {
+  out = append_decimal(out, value);
+  *out = ' ';
+  return out + 1;
+}
 
 // Writes each of the `count` values at `values` in decimal, followed by one
 // space, at `out`, and returns the end of what it wrote. Where the processor

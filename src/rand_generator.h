@@ -13,7 +13,7 @@ namespace init_bicluster {
 // calls to `rand()` yields (its additive feedback generator with 31 words of
 // state), without a lock and a block at a time. Every value lies in 0 to
 // 2^31 - 1. Copyable; each copy continues the sequence on its own. It holds
-// its working space (about 6 KiB) itself, so that drawing needs no stack
+// its working space (about 3 KiB) itself, so that drawing needs no stack
 // beyond a few words.
 class rand_generator {
  public:

@@ -22,7 +22,7 @@ char* append_columns(char* out, const char* limit, int32_t* next, int32_t num_co
   int32_t column = *next;
   while (column < num_columns && out < limit) {
     if (column != fixed_column) {
-      out = record_writer::append_member(out, static_cast<uint32_t>(column));
+      out = append_member(out, static_cast<uint32_t>(column));
     }
     ++column;
   }

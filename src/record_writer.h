@@ -80,14 +80,6 @@ class record_writer {
   // sink's first failure.
   int finish();
 
-  // Writes the decimal digits of `value` and one space at `out`, which must
-  // have room for k_member_room bytes; returns the end of what it wrote.
-  static char* append_member(char* out, uint32_t value) {
-    out = append_decimal(out, value);
-    *out = ' ';
-    return out + 1;
-  }
-
  private:
   static constexpr std::string_view k_header_word = "BICLUSTER ";
 
