@@ -14,14 +14,15 @@
 #include "init_bicluster.h"
 #include "process_runner.h"
 #include "run_params.h"
+#include "test_watchdog.h"
 
 namespace init_bicluster {
 
 class CommandLine : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/init_bicluster_cli_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = test_watchdog::scratch_folder() + "/init_bicluster_cli_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     directory_ = pattern;
     output_ = directory_ + "/out.txt";
   }

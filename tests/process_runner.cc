@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,13 +13,15 @@
 #include <sstream>
 #include <thread>
 
+#include "test_watchdog.h"
+
 namespace init_bicluster {
 
 namespace {
 
 std::string temporary_path() {
-  char name[] = "/tmp/init_bicluster_capture_XXXXXX";
-  const int descriptor = mkstemp(name);
+  std::string name = test_watchdog::scratch_folder() + "/init_bicluster_capture_XXXXXX";
+  const int descriptor = mkstemp(name.data());
   if (descriptor >= 0) close(descriptor);
   return name;
 }
@@ -44,8 +47,14 @@ process_result run_process(const std::string& program, const std::vector<std::st
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
 
+  const pid_t parent = getpid();
   const pid_t child = fork();
   if (child == 0) {
+    // A group of its own, which the runner and the watchdog kill whole (a
+    // program under strace included), and death with the test.
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     // Close-on-exec: the child starts with the three standard streams only.
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int out = open(out_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
@@ -66,6 +75,8 @@ process_result run_process(const std::string& program, const std::vector<std::st
     execv(program.c_str(), argv.data());
     _exit(127);
   }
+  setpgid(child, child);
+  test_watchdog::watch(child);
   process_result result;
   int status = 0;
   const auto start = std::chrono::steady_clock::now();
@@ -73,16 +84,17 @@ process_result run_process(const std::string& program, const std::vector<std::st
   const auto kill_time = start + std::chrono::milliseconds(options.kill_after_milliseconds);
   while (waitpid(child, &status, WNOHANG) == 0) {
     if (options.kill_after_milliseconds > 0 && std::chrono::steady_clock::now() > kill_time) {
-      kill(child, SIGKILL);
+      kill(-child, SIGKILL);
     }
     if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
+      kill(-child, SIGKILL);
       waitpid(child, &status, 0);
       status = -1;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
+  test_watchdog::unwatch(child);
   if (status != -1 && WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   result.standard_output = read_file(out_path);
   result.standard_error = read_file(err_path);
