@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "bicluster_file_check.h"
+#include "init_bicluster.h"
 #include "process_runner.h"
 #include "reference_model.h"
+#include "sha256.h"
+#include "test_watchdog.h"
 #include "vector_path.h"
 
 namespace init_bicluster {
@@ -141,6 +144,27 @@ TEST(Generator, MatchesTheStraightforwardModel) {
   }
 }
 
+// The vector paths this processor runs, the baseline included.
+std::vector<vector_path> runnable_vector_paths() {
+  std::vector<vector_path> paths;
+  for (const vector_path path : k_vector_paths) {
+    if (static_cast<int>(path) <= static_cast<int>(best_vector_path())) paths.push_back(path);
+  }
+  return paths;
+}
+
+std::string path_name(const ::testing::TestParamInfo<vector_path>& info) {
+  static constexpr const char* k_names[] = {"baseline", "avx2", "avx512"};
+  return k_names[static_cast<int>(info.param)];
+}
+
+// Runs a test on one vector path and goes back to the best one after it.
+class OnPath : public ::testing::TestWithParam<vector_path> {
+ protected:
+  void SetUp() override { ASSERT_TRUE(select_vector_path(GetParam())); }
+  void TearDown() override { select_vector_path(best_vector_path()); }
+};
+
 // Enough biclusters for wider table entries, and batches that end in the
 // middle of the generator's blocks. At each width boundary the matrix has
 // rows enough that the last biclusters still draw rows no bicluster took, so
@@ -149,7 +173,7 @@ TEST(Generator, MatchesTheStraightforwardModel) {
 // bicluster's rows or, for one that takes most rows, wholly. Biclusters that
 // take every row reach the summaries and filters of the last free rows, with
 // and without a fixed row, on bits and on stamps of every width.
-TEST(Generator, MatchesTheModelForEveryTableKind) {
+TEST_P(OnPath, MatchesTheModelForEveryTableKind) {
   const std::vector<std::vector<int32_t>> cases = {
       {20, 3, 255, 0, 20, -1, 1},
       {20, 3, 256, 0, 20, 19, 1},
@@ -171,13 +195,49 @@ TEST(Generator, MatchesTheModelForEveryTableKind) {
       {300000, 2, 30, 550, 650, 0, -1},
       {300000, 2, 40, 1, 500, 17, -1},
   };
-  // Every vector path the processor runs, the baseline included.
-  for (const vector_path path : k_vector_paths) {
-    if (!select_vector_path(path)) continue;
-    for (const auto& numbers : cases) expect_same_as_reference(make_params(numbers), 99);
-  }
-  select_vector_path(best_vector_path());
+  for (const auto& numbers : cases) expect_same_as_reference(make_params(numbers), 99);
 }
+
+// Each line of large.tsv: a name, a seed, the seven numeric arguments, and
+// the length and SHA-256 digest of the exact file. They reach what small
+// runs cannot: huge pages for a large table, every row of a bit table taken
+// with the fixed row near the end, spreads of sizes of 2^31 and more, and
+// four-byte stamps.
+class LargeRuns : public OnPath {};
+
+TEST_P(LargeRuns, MatchTheirLengthAndDigest) {
+  test_watchdog::allow_seconds(60);
+  std::ifstream cases(std::string(TEST_DATA_DIR) + "/large.tsv");
+  int checked = 0;
+  for (std::string line; std::getline(cases, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string name;
+    uint32_t seed = 0;
+    fields >> name >> seed;
+    std::vector<std::string> texts(7);
+    std::vector<const char*> arguments;
+    for (std::string& text : texts) {
+      fields >> text;
+      arguments.push_back(text.c_str());
+    }
+    arguments.push_back("unused");
+    uint64_t length = 0;
+    std::string digest;
+    fields >> length >> digest;
+    const run_params params = parse_run_params(arguments.data());
+    ASSERT_FALSE(check_run_params(params).has_value()) << name;
+    digest_sink sink;
+    EXPECT_EQ(write_biclusters(params, seed, sink), 0) << name;
+    EXPECT_EQ(sink.length(), length) << name;
+    EXPECT_EQ(sink.hex_digest(), digest) << name;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Every, OnPath, ::testing::ValuesIn(runnable_vector_paths()), path_name);
+INSTANTIATE_TEST_SUITE_P(Every, LargeRuns, ::testing::ValuesIn(runnable_vector_paths()), path_name);
 
 }  // namespace
 }  // namespace init_bicluster
