@@ -29,24 +29,24 @@ class FaultInjection : public CommandLine {
     CommandLine::TearDown();
   }
 
-  // Runs the tool under strace on an old output file, tracing the calls that
+  // Runs the tool with seed 1 under strace on an old output file, tracing the calls that
   // write and put the file in place, with `injection` (an inject=... rule,
   // or nothing) applied to them.
-  process_result run_injected(const std::string& injection) {
+  process_result run_injected(const std::string& injection, const run_options& options = {}) {
     write_file(output_, "old\n");
     // LeakSanitizer, in sanitizer builds, cannot work under ptrace.
     std::vector<std::string> arguments = {"strace",
                                           "-o",
                                           log_,
                                           "-e",
-                                          "trace=write,close,linkat,rename",
+                                          "trace=write,close,linkat,rename,openat",
                                           "-E",
                                           "ASAN_OPTIONS=detect_leaks=0"};
     if (!injection.empty()) arguments.insert(arguments.end(), {"-e", injection});
-    arguments.push_back(TOOL_PATH);
+    arguments.insert(arguments.end(), {TOOL_PATH, "--seed=1"});
     arguments.insert(arguments.end(), k_arguments.begin(), k_arguments.end());
     arguments.push_back(output_);
-    return run_process(k_strace, arguments);
+    return run_process(k_strace, arguments, options);
   }
 
   // The traced calls, one line each.
@@ -68,15 +68,18 @@ class FaultInjection : public CommandLine {
   }
 
   // Runs the tool without a failure and finds its output's calls among all
-  // it makes: how
-  // a write to the output begins, with the descriptor of the first record's
-  // write, how many writes come before the output's first and how many of
-  // its own there are, and which close, counted among all, is the output's.
+  // it makes: how a write to the output begins, with the descriptor of the
+  // first record's write, how many writes come before the output's first and
+  // how many of its own there are, which close, counted among all, is the
+  // output's, and which open makes the unnamed new file.
   void find_output_calls() {
     ASSERT_EQ(run_injected("").exit_status, 0);
     std::size_t writes = 0;
     std::size_t closes = 0;
+    std::size_t opens = 0;
     for (const std::string& call : traced_calls()) {
+      opens += call.starts_with("openat(");
+      if (call.find("O_TMPFILE") != std::string::npos) unnamed_open_ = opens;
       if (output_write_.empty() && call.find(", \"BICLUSTER 0\\n") != std::string::npos) {
         output_write_ = call.substr(0, call.find(' ') + 1);
         output_close_call_ = "close(" + call.substr(6, call.find(',') - 6) + ")";
@@ -100,6 +103,7 @@ class FaultInjection : public CommandLine {
   std::size_t writes_before_output_ = 0;
   std::size_t output_writes_ = 0;
   std::size_t output_close_ = 0;
+  std::size_t unnamed_open_ = 0;
   std::string log_;
 };
 
@@ -125,21 +129,43 @@ TEST_F(FaultInjection, EveryWriteThatFailsIsReportedAndTheLast) {
   }
 }
 
-TEST_F(FaultInjection, AFailureToPutTheFileInPlaceKeepsTheOldOne) {
+// Each failure leaves the old file and nothing beside it. A signal in the
+// final step waits until the new file is in place; a file system without
+// unnamed files gets a hidden one, which a failure removes.
+TEST_F(FaultInjection, TheFinalStepLeavesTheOldFileOrTheWholeNewOne) {
   ASSERT_NO_FATAL_FAILURE(find_output_calls());
+  ASSERT_GT(unnamed_open_, 0u);
+  const std::string new_file = library_file({"3000", "6000", "10", "1", "3000", "5", "7", ""}, 1);
+  const std::pair<int, rlim_t> small_files = {RLIMIT_FSIZE, 65536};
   const struct {
     std::string injection;
-    std::string message;
+    std::vector<std::pair<int, rlim_t>> limits;
+    int exit_status;
+    std::string message;  // empty: the new file replaced the old one
   } cases[] = {
-      {"inject=close:error=EIO:when=" + std::to_string(output_close_), "Input/output error"},
-      {"inject=linkat:error=ENOSPC", "No space left on device"},
-      {"inject=rename:error=EXDEV", "Invalid cross-device link"},
+      {"inject=close:error=EIO:when=" + std::to_string(output_close_), {}, 1, "Input/output error"},
+      {"inject=linkat:error=ENOSPC", {}, 1, "No space left on device"},
+      {"inject=rename:error=EXDEV", {}, 1, "Invalid cross-device link"},
+      {"inject=linkat:signal=SIGTERM", {}, -1, ""},
+      {"inject=rename:signal=SIGTERM", {}, -1, ""},
+      {"inject=openat:error=EOPNOTSUPP:when=" + std::to_string(unnamed_open_),
+       {small_files},
+       1,
+       "File too large"},
   };
   for (const auto& c : cases) {
-    const process_result result = run_injected(c.injection);
-    EXPECT_EQ(result.exit_status, 1) << c.injection;
-    EXPECT_EQ(result.standard_error, "Could not write output file: " + c.message + "\n");
-    expect_old_file_alone(c.injection);
+    run_options options;
+    options.limits = c.limits;
+    const process_result result = run_injected(c.injection, options);
+    EXPECT_EQ(result.exit_status, c.exit_status) << c.injection;
+    if (!c.message.empty()) {
+      EXPECT_EQ(result.standard_error, "Could not write output file: " + c.message + "\n");
+      expect_old_file_alone(c.injection);
+      continue;
+    }
+    EXPECT_TRUE(read_file(output_) == new_file) << c.injection << ": not the whole new file";
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory_), {}), 1)
+        << c.injection << ": something was left beside the output";
   }
 }
 

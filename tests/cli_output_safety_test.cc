@@ -111,19 +111,28 @@ TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
     return run(arguments);
   };
 
-  // A symbolic link: the file it names is replaced, with its mode, and the
-  // link stays.
+  // A symbolic link: the file it names is replaced, with its mode, set-id
+  // and sticky bits included, and the link stays.
   const std::string target = directory_ + "/target.txt";
   write_file(target, "old\n");
-  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+  ASSERT_EQ(chmod(target.c_str(), 07640), 0);
   ASSERT_EQ(symlink("target.txt", output_.c_str()), 0);
   EXPECT_EQ(run_on(output_).exit_status, 0);
   EXPECT_TRUE(std::filesystem::is_symlink(output_));
   EXPECT_EQ(read_file(target), expected);
   struct stat info;
   ASSERT_EQ(stat(target.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
-  EXPECT_EQ(entries_in(directory_), 2);
+  EXPECT_EQ(info.st_mode & 07777, 07640u);
+
+  // A file of several names is written in place: every name sees the new
+  // bytes.
+  const std::string linked = directory_ + "/linked.txt";
+  write_file(linked, "old\n");
+  ASSERT_EQ(link(linked.c_str(), (directory_ + "/other-name.txt").c_str()), 0);
+  EXPECT_EQ(run_on(linked).exit_status, 0);
+  EXPECT_EQ(read_file(linked), expected);
+  EXPECT_EQ(read_file(directory_ + "/other-name.txt"), expected);
+  EXPECT_EQ(entries_in(directory_), 4);
 
   // A FIFO is written in place, to its reader.
   const std::string fifo = directory_ + "/fifo";
@@ -139,7 +148,7 @@ TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
   const process_result folder = run_on(directory_);
   EXPECT_EQ(folder.exit_status, 1);
   EXPECT_EQ(folder.standard_error, "Could not open output file\n");
-  EXPECT_EQ(entries_in(directory_), 3);
+  EXPECT_EQ(entries_in(directory_), 5);
 }
 
 TEST_F(CommandLine, AFileInAFolderClosedToNewFilesIsWrittenInPlace) {

@@ -223,6 +223,10 @@ TEST_F(CommandLine, OptionsOnlyLeadTheCommandLine) {
       {{"--version"}, 0, "init_bicluster " INIT_BICLUSTER_VERSION "\n", ""},
       {{"--seed", "5", "6", "4"}, 1, "init_bicluster" + k_usage_tail, ""},
       {{"--", "6", "4", "2", "2", "3", "4", "2"}, 1, "init_bicluster" + k_usage_tail, ""},
+      {{"--", "--5", "3", "2", "1", "3", "-1", "-1", "o"},
+       1,
+       "",
+       "Max rows (3) is greater than num rows (0)\n"},
       {{"-h"}, 1, "init_bicluster" + k_usage_tail, ""},
       // Not options: the first argument does not begin with "--".
       {{"-5", "--seed", "2", "-9", "-6", "-1", "-1", "o"},
