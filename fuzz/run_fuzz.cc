@@ -1,6 +1,7 @@
 // libFuzzer target. The input's first byte chooses a failure to inject into
-// the output (none, the Nth write, or the close); the rest, split on NUL
-// bytes, is the command line after the program name, options included. The
+// the output (none, the Nth write, or the close); the second, the vector path
+// among those the processor runs; the rest, split on NUL bytes, is the
+// command line after the program name, options included. The
 // run goes through the real run control into memory, and its outcome is
 // compared with an independent statement of the rules and, for an accepted
 // run, with the straightforward model's file byte for byte.
@@ -21,6 +22,7 @@
 #include "reference_model.h"
 #include "run_control.h"
 #include "run_params.h"
+#include "vector_path.h"
 
 namespace {
 
@@ -30,7 +32,8 @@ using namespace init_bicluster;
 // since the tool would rightly spend long on them. Enough records for the
 // widest table entries (above 65535) fit within them.
 constexpr int64_t k_most_rows = int64_t{1} << 20;
-constexpr int64_t k_most_drawn_rows = 200000;
+// A bicluster of every row of a bit table (more than 262144 rows) fits.
+constexpr int64_t k_most_drawn_rows = int64_t{1} << 19;
 constexpr uint64_t k_most_column_bytes = uint64_t{1} << 20;
 constexpr std::size_t k_most_arguments = 20;
 
@@ -147,11 +150,19 @@ std::string model_file(const run_params& params, uint32_t seed) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  if (size == 0) return 0;
+  if (size < 2) return 0;
   const uint8_t injection = data[0];
+  static const std::vector<vector_path> paths = [] {
+    std::vector<vector_path> runnable;
+    for (const vector_path path : k_vector_paths) {
+      if (static_cast<int>(path) <= static_cast<int>(best_vector_path())) runnable.push_back(path);
+    }
+    return runnable;
+  }();
+  select_vector_path(paths[data[1] % paths.size()]);
   std::vector<std::string> arguments = {"init_bicluster"};
-  const char* text = reinterpret_cast<const char*>(data + 1);
-  const std::size_t length = size - 1;
+  const char* text = reinterpret_cast<const char*>(data + 2);
+  const std::size_t length = size - 2;
   std::size_t start = 0;
   while (start <= length && arguments.size() < k_most_arguments) {
     std::size_t end = start;
@@ -164,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
   const expectation expected = expected_outcome(arguments);
   if (expected.params && too_large(*expected.params)) return 0;
-  const uint32_t clock_seed = static_cast<uint32_t>(size * 2654435761u);
+  const uint32_t clock_seed = static_cast<uint32_t>((size - 1) * 2654435761u);
   memory_environment environment(clock_seed);
   // Bit 7: inject; bit 6: at the close, else at write 1 to 64.
   if (injection & 0x80) {
