@@ -1,6 +1,8 @@
 #include "decimal.h"
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <bit>
 #include <cstring>
@@ -15,6 +17,8 @@ char* append_members_plainly(char* out, const uint32_t* values, std::size_t coun
   for (std::size_t i = 0; i < count; ++i) out = append_member(out, values[i]);
   return out;
 }
+
+#if defined(__x86_64__)
 
 // The digits of four values below 10^4 in each 64-bit lane, the first value
 // of a lane in its low half, become eight digit values, one a byte, first
@@ -159,9 +163,12 @@ append_members_widest(char* out, const uint32_t* values, std::size_t count) {
 #pragma GCC diagnostic pop
 #endif
 
+#endif  // __x86_64__
+
 }  // namespace
 
 char* append_members(char* out, const uint32_t* values, std::size_t count) {
+#if defined(__x86_64__)
   switch (selected_vector_path()) {
     case vector_path::avx512:
       return append_members_widest(out, values, count);
@@ -170,6 +177,7 @@ char* append_members(char* out, const uint32_t* values, std::size_t count) {
     case vector_path::baseline:
       break;
   }
+#endif
   return append_members_plainly(out, values, count);
 }
 

@@ -27,6 +27,13 @@ inline uint64_t eight_digit_values(uint32_t value) {
 // Added to digit values, gives their characters.
 constexpr uint64_t k_zero_characters = 0x3030303030303030u;
 
+// Stores the eight bytes of `word` at `out`, its lowest byte first, on
+// processors of either byte order.
+inline void store_low_byte_first(char* out, uint64_t word) {
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+  std::memcpy(out, &word, 8);
+}
+
 }  // namespace decimal_detail
 
 // Most bytes that append_decimal may store at `out`, though it counts only the
@@ -37,23 +44,21 @@ constexpr std::size_t k_decimal_room = 11;
 // returns the end of the digits. Requires room for k_decimal_room bytes; the
 // bytes after the digits may be overwritten with junk.
 inline char* append_decimal(char* out, uint32_t value) {
-  static_assert(std::endian::native == std::endian::little);
   if (value < 100000000) {
     // The leading zeros are the low zero bytes of the digit values; the last
     // digit always counts. The bytes shifted in past the digits are junk.
     const uint64_t values = decimal_detail::eight_digit_values(value);
     const int zeros = std::countr_zero(values | uint64_t{1} << 56) >> 3;
-    const uint64_t word = (values + decimal_detail::k_zero_characters) >> (8 * zeros);
-    std::memcpy(out, &word, 8);
+    decimal_detail::store_low_byte_first(
+        out, (values + decimal_detail::k_zero_characters) >> (8 * zeros));
     return out + 8 - zeros;
   }
   // Nine or ten digits: the one or two above the last eight, from 1 to 42.
   const uint32_t top = value / 100000000;
   if (top >= 10) *out++ = static_cast<char>('0' + top / 10);
   *out++ = static_cast<char>('0' + top % 10);
-  const uint64_t rest =
-      decimal_detail::eight_digit_values(value % 100000000) + decimal_detail::k_zero_characters;
-  std::memcpy(out, &rest, 8);
+  decimal_detail::store_low_byte_first(out, decimal_detail::eight_digit_values(value % 100000000) +
+                                                decimal_detail::k_zero_characters);
   return out + 8;
 }
 
@@ -72,7 +77,7 @@ inline char* append_member(char* out, uint32_t value) {
 
 // Writes each of the `count` values at `values` in decimal, followed by one
 // space, at `out`, and returns the end of what it wrote. Where the processor
-// has AVX2, the digits of eight values below 10^8 are computed at once.
+// has AVX2 (x86-64), the digits of eight values below 10^8 are computed at once.
 // Requires room for k_member_room bytes a value; the bytes after the end may
 // be overwritten with junk.
 char* append_members(char* out, const uint32_t* values, std::size_t count);

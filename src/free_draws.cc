@@ -1,6 +1,8 @@
 #include "free_draws.h"
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <array>
 #include <bit>
@@ -22,6 +24,8 @@ std::size_t list_plainly(const uint32_t* words, std::size_t first, std::size_t c
   }
   return listed;
 }
+
+#if defined(__x86_64__)
 
 // For each set of lanes of a group (bit k for lane k), the lanes in
 // increasing order, a byte each, which left-packs their positions.
@@ -138,10 +142,13 @@ __attribute__((target("avx512f,avx512bw,avx512vl,popcnt"))) std::size_t list_wid
 #pragma GCC diagnostic pop
 #endif
 
+#endif  // __x86_64__
+
 }  // namespace
 
 std::size_t list_free_draws(const uint32_t* words, std::size_t count, const row_reducer& to_row,
                             const uint64_t* bits, bit_of_row key_of, uint32_t* positions) {
+#if defined(__x86_64__)
   switch (selected_vector_path()) {
     case vector_path::avx512:
       if (key_of.mask < k_bits_in_registers) {
@@ -153,6 +160,7 @@ std::size_t list_free_draws(const uint32_t* words, std::size_t count, const row_
     case vector_path::baseline:
       break;
   }
+#endif
   return list_plainly(words, 0, count, to_row, bits, key_of, positions);
 }
 

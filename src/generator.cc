@@ -274,8 +274,8 @@ template <typename table_type>
     // computed in vain: each draw is new with probability free / num_rows.
     const int64_t expected =
         crowded ? 2 * wanted_rows * num_rows / (num_rows - taken) : 2 * wanted_rows;
-    const std::size_t batch = std::min<std::size_t>(
-        words.size(), static_cast<std::size_t>(std::max<int64_t>(expected, k_least_batch)));
+    const std::size_t batch = static_cast<std::size_t>(std::min<int64_t>(
+        static_cast<int64_t>(words.size()), std::max<int64_t>(expected, k_least_batch)));
     uint32_t* const fresh_rows = table.fresh_rows(scratch.fresh_rows);
     std::size_t fresh = 0;
     std::size_t used = 0;
@@ -363,15 +363,17 @@ template <typename table_type>
   }
 }
 
-// The same loop compiled twice: for the x86-64 baseline, and for processors
-// with AVX2, which also have BMI1, BMI2 and POPCNT; there the reductions take eight
-// rows an instruction and shifts need no count register.
+// The same loop compiled twice on x86-64: for its baseline, and for
+// processors with AVX2, which also have BMI1, BMI2 and POPCNT; there the
+// reductions take eight rows an instruction and shifts need no count
+// register. Other processors run the portable loop.
 template <typename table_type>
 void generate_plain(const run_params& params, table_type& table, rand_generator& random,
                     batch_rows& scratch, record_writer& writer) {
   generate_records(params, table, random, scratch, writer);
 }
 
+#if defined(__x86_64__)
 template <typename table_type>
 __attribute__((target("avx2,bmi,bmi2,popcnt"))) void generate_wide(const run_params& params,
                                                                    table_type& table,
@@ -380,16 +382,19 @@ __attribute__((target("avx2,bmi,bmi2,popcnt"))) void generate_wide(const run_par
                                                                    record_writer& writer) {
   generate_records(params, table, random, scratch, writer);
 }
+#endif
 
 }  // namespace
 
 template <typename table_type>
 void bicluster_generator::generate(table_type& table) {
-  if (selected_vector_path() == vector_path::baseline) {
-    generate_plain(params_, table, workspace_->random, workspace_->scratch, writer_);
-  } else {
+#if defined(__x86_64__)
+  if (selected_vector_path() != vector_path::baseline) {
     generate_wide(params_, table, workspace_->random, workspace_->scratch, writer_);
+    return;
   }
+#endif
+  generate_plain(params_, table, workspace_->random, workspace_->scratch, writer_);
 }
 
 int bicluster_generator::write(output_sink& sink) {

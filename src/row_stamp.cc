@@ -1,8 +1,10 @@
 #include "row_stamp.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 namespace init_bicluster {
@@ -13,25 +15,53 @@ namespace {
 // are bits.
 constexpr std::size_t k_largest_stamp_table = std::size_t{256} << 10;
 
-constexpr std::size_t k_huge_page = std::size_t{2} << 20;
+// The size of the system's pages, 4 KiB where it cannot be had.
+std::size_t page_size() {
+  static const std::size_t size = [] {
+    const long reported = sysconf(_SC_PAGESIZE);
+    return reported > 0 ? static_cast<std::size_t>(reported) : std::size_t{4096};
+  }();
+  return size;
+}
+
+// The size of the huge pages the system backs anonymous memory with, or 0
+// when it has none or does not tell (they are only an advice then).
+std::size_t huge_page_size() {
+  static const std::size_t size = [] {
+    unsigned long long reported = 0;
+    if (std::FILE* file = std::fopen("/sys/kernel/mm/transparent_hugepage/hpage_pmd_size", "re")) {
+      if (std::fscanf(file, "%llu", &reported) != 1) reported = 0;
+      std::fclose(file);
+    }
+    // A power of two, a whole number of pages, and small enough to map.
+    const bool usable = reported >= page_size() && (reported & (reported - 1)) == 0 &&
+                        reported <= (std::numeric_limits<std::size_t>::max() >> 2);
+    return usable ? static_cast<std::size_t>(reported) : std::size_t{0};
+  }();
+  return size;
+}
 
 }  // namespace
 
 void row_stamp::unmapper::operator()(void* memory) const { munmap(memory, size); }
 
 row_stamp::mapping row_stamp::map_zeroed(std::size_t wanted_size, bool huge_pages) {
-  constexpr std::size_t k_page = 4096;
-  const std::size_t size = (wanted_size + k_page - 1) / k_page * k_page;
-  // Huge pages need a region aligned to their size: map a page more and
-  // give back what lies outside the aligned part.
-  const std::size_t mapped_size = huge_pages ? size + k_huge_page : size;
+  const std::size_t page = page_size();
+  const std::size_t huge_page = huge_pages ? huge_page_size() : 0;
+  if (wanted_size > std::numeric_limits<std::size_t>::max() - page - huge_page) {
+    return mapping(nullptr, {0});
+  }
+  const std::size_t size = (wanted_size + page - 1) / page * page;
+  // Huge pages need a region aligned to their size: map a huge page more
+  // and give back what lies outside the aligned part.
+  const std::size_t mapped_size = size + huge_page;
   void* memory = mmap(nullptr, mapped_size, PROT_READ | PROT_WRITE,
                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (memory == MAP_FAILED) return mapping(nullptr, {0});
-  if (!huge_pages) return mapping(memory, {size});
+  if (huge_page == 0) return mapping(memory, {size});
   char* const start = static_cast<char*>(memory);
-  const std::size_t address = reinterpret_cast<std::uintptr_t>(start);
-  char* const aligned = start + (k_huge_page - address % k_huge_page) % k_huge_page;
+  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(start);
+  char* const aligned = start + (huge_page - address % huge_page) % huge_page;
   if (aligned > start) munmap(start, static_cast<std::size_t>(aligned - start));
   char* const end = start + mapped_size;
   if (end > aligned + size) munmap(aligned + size, static_cast<std::size_t>(end - aligned - size));
@@ -57,7 +87,8 @@ bool row_stamp::allocate(const run_params& params) {
       int64_t{std::max(params.num_biclusters, 0)} *
       std::max<int64_t>(int64_t{params.min_rows} - (params.fixed_row != -1), 0);
   const bool mostly_touched = least_free_rows >= static_cast<int64_t>(rows / 8);
-  table_ = map_zeroed(table_size_, mostly_touched && table_size_ >= k_huge_page);
+  table_ = map_zeroed(table_size_,
+                      mostly_touched && huge_page_size() != 0 && table_size_ >= huge_page_size());
   if (table_ == nullptr) return false;
   if (layout_ == layout::bits) {
     // Clearing a listed row is a write to a random place in the table, some

@@ -5,10 +5,10 @@
 namespace init_bicluster {
 
 int32_t convert_argument(const char* text) {
-  // long is 64 bits on the platforms the tool targets; the narrowing keeps the
-  // low 32 bits (modular since C++20), which is what callers rely on.
-  static_assert(sizeof(long) == 8, "conversion assumes a 64-bit long");
-  return static_cast<int32_t>(std::strtol(text, nullptr, 10));
+  // long long is 64 bits everywhere, long only on some platforms; the
+  // narrowing keeps the low 32 bits (modular since C++20), which is what
+  // callers rely on.
+  return static_cast<int32_t>(std::strtoll(text, nullptr, 10));
 }
 
 run_params parse_run_params(const char* const* arguments) {

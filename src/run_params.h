@@ -24,7 +24,7 @@ struct run_params {
   std::string output_filename;
 };
 
-// Converts one numeric argument leniently, as strtol with base 10 does (leading
+// Converts one numeric argument leniently, as strtoll with base 10 does (leading
 // white space, an optional sign, digits up to the first non-digit; no digits
 // gives 0; beyond the 64-bit range gives the nearest 64-bit limit), then keeps
 // the low 32 bits of the result. Never fails. Requires a NUL-terminated text.

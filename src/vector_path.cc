@@ -5,6 +5,7 @@ namespace init_bicluster {
 namespace {
 
 vector_path detect() {
+#if defined(__x86_64__)
   __builtin_cpu_init();
   const bool has_avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
                         __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
@@ -14,6 +15,9 @@ vector_path detect() {
                           __builtin_cpu_supports("avx512vbmi") &&
                           __builtin_cpu_supports("avx512vbmi2");
   return has_avx512 ? vector_path::avx512 : vector_path::avx2;
+#else
+  return vector_path::baseline;
+#endif
 }
 
 vector_path& selected() {

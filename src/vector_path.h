@@ -6,15 +6,22 @@
 namespace init_bicluster {
 
 // The instruction sets with code paths of their own, each including the one
-// before: the x86-64 baseline; AVX2 together with BMI1, BMI2 and POPCNT,
-// which every processor with AVX2 has; and AVX-512 with its byte and word
-// instructions and both byte-permutation extensions (VBMI, VBMI2). Every
-// path computes the same values in the same order; only the speed differs.
+// before: the baseline, portable code that every processor runs (on x86-64,
+// its baseline instructions); on x86-64 also AVX2 together with BMI1, BMI2
+// and POPCNT, which every processor with AVX2 has, and AVX-512 with its byte
+// and word instructions and both byte-permutation extensions (VBMI, VBMI2).
+// Every path computes the same values in the same order; only the speed
+// differs.
 enum class vector_path { baseline, avx2, avx512 };
 
-// Every path, narrowest first, for tests to run each the processor has.
+// Every path this build has, narrowest first, for tests to run each the
+// processor has.
+#if defined(__x86_64__)
 inline constexpr vector_path k_vector_paths[] = {vector_path::baseline, vector_path::avx2,
                                                  vector_path::avx512};
+#else
+inline constexpr vector_path k_vector_paths[] = {vector_path::baseline};
+#endif
 
 // The widest path this processor runs.
 vector_path best_vector_path();

@@ -10,10 +10,10 @@
 namespace init_bicluster {
 namespace {
 
-// AddressSanitizer's runtime makes writes and closes of its own, on the
-// descriptors the output uses too, which strace cannot tell apart from the
-// tool's; the ordinary build runs these tests.
-#if !defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer's runtime and an emulator make writes and closes of their
+// own, on the descriptors the output uses too, which strace cannot tell apart
+// from the tool's; the ordinary native build runs these tests.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(TOOL_UNDER_EMULATOR)
 
 const char* const k_strace = "/usr/bin/strace";
 

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "init_bicluster.h"
@@ -31,8 +32,28 @@ class CommandLine : public ::testing::Test {
   // Runs the tool with `arguments` after its name.
   process_result run(std::vector<std::string> arguments, const run_options& options = {}) {
     arguments.insert(arguments.begin(), "init_bicluster");
-    return run_process(tool_, arguments, options);
+    return run_tool(tool_, arguments, options);
   }
+
+ public:
+  // Runs the executable `tool` with the argument vector `arguments` (the
+  // first entry is its name), through the emulator in a cross build.
+  static process_result run_tool(const std::string& tool, std::vector<std::string> arguments,
+                                 const run_options& options = {}) {
+    std::vector<std::string> emulator;
+    for (std::string_view rest = TOOL_EMULATOR; !rest.empty();) {
+      const std::size_t bar = std::min(rest.find('|'), rest.size());
+      emulator.emplace_back(rest.substr(0, bar));
+      rest.remove_prefix(std::min(bar + 1, rest.size()));
+    }
+    if (emulator.empty()) return run_process(tool, arguments, options);
+    // qemu-user names the program as -0 says.
+    emulator.insert(emulator.end(), {"-0", arguments[0], tool});
+    emulator.insert(emulator.end(), arguments.begin() + 1, arguments.end());
+    return run_process(emulator[0], emulator, options);
+  }
+
+ protected:
 
   // Options that run the tool as the user nobody. The build folder may be
   // closed to that user, so from now on the tool runs from a copy in the

@@ -24,8 +24,9 @@ int entries_in(const std::string& directory) {
   return count;
 }
 
-// An address-space limit cannot be combined with AddressSanitizer's shadow.
-#if !defined(__SANITIZE_ADDRESS__)
+// An address-space limit cannot be combined with AddressSanitizer's shadow,
+// nor with an emulator's reserve.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(TOOL_UNDER_EMULATOR)
 TEST_F(CommandLine, ShortagesAndLimitsLeaveTheOldFile) {
   const rlim_t address_space = rlim_t{30} << 20;
   const struct {
@@ -165,7 +166,7 @@ TEST_F(CommandLine, AFileInAFolderClosedToNewFilesIsWrittenInPlace) {
   EXPECT_EQ(result.exit_status, 0) << result.standard_error;
   const std::string written = library_file(arguments, 3);
   EXPECT_EQ(read_file(output_), written);
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(TOOL_UNDER_EMULATOR)
   // Written in place, the file would be emptied by opening it before all
   // the memory is had.
   options.limits = {{RLIMIT_AS, rlim_t{30} << 20}};

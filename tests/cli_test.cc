@@ -28,7 +28,7 @@ TEST_F(CommandLine, ShortCommandLinesGetTheUsageAndCreateNothing) {
     std::vector<std::string> arguments = {"my tool"};
     const std::vector<std::string> all = {"6", "4", "2", "2", "3", "4", "2", output_};
     arguments.insert(arguments.end(), all.begin(), all.begin() + static_cast<long>(count));
-    const process_result result = run_process(TOOL_PATH, arguments);
+    const process_result result = run_tool(TOOL_PATH, arguments);
     EXPECT_EQ(result.exit_status, 1);
     EXPECT_EQ(result.standard_output, "my tool" + k_usage_tail);
     EXPECT_EQ(result.standard_error, "");

@@ -11,8 +11,8 @@ trap 'rm -rf "$work"' EXIT
 cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work" >/dev/null
 version=$(sed -n 's/^#define INIT_BICLUSTER_VERSION "\(.*\)"$/\1/p' \
   "$build_dir/generated/init_bicluster_version.h")
-tool="$work/init-bicluster_${version}_amd64.deb"
-dev="$work/libinit-bicluster-dev_${version}_amd64.deb"
+tool=$(echo "$work/init-bicluster_${version}"_*.deb)
+dev=$(echo "$work/libinit-bicluster-dev_${version}"_*.deb)
 [ "$(ls "$work"/*.deb | wc -l)" -eq 2 ] || { echo "expected exactly two packages"; exit 1; }
 
 # expect PACKAGE PATTERN...: every pattern is a path in the package, and the
