@@ -5,6 +5,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
@@ -13,12 +14,17 @@ namespace init_bicluster {
 
 namespace {
 
+// How much of the target's name a hidden name keeps, and how many random
+// characters follow it.
+constexpr std::size_t k_kept_name = 200;
+constexpr std::size_t k_random_characters = 12;
+
 // A hidden name beside the target, unique with high probability: a dot, the
 // target's name (shortened to stay within the length of a name), a dot, and
 // twelve random letters and digits.
 std::string hidden_name(const std::string& directory, const std::string& target_name) {
   static constexpr char k_letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  uint8_t random[12] = {};
+  uint8_t random[k_random_characters] = {};
   if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
     // Without the system's randomness, the process and the clock still make
     // a collision unlikely; O_EXCL catches the rest.
@@ -27,7 +33,7 @@ std::string hidden_name(const std::string& directory, const std::string& target_
     for (std::size_t i = 0; i < sizeof random; ++i)
       random[i] = static_cast<uint8_t>(mix >> (5 * i));
   }
-  std::string name = directory + "/." + target_name.substr(0, 200) + ".";
+  std::string name = directory + "/." + target_name.substr(0, k_kept_name) + ".";
   for (const uint8_t byte : random) name += k_letters[byte % (sizeof k_letters - 1)];
   return name;
 }
@@ -37,6 +43,10 @@ std::string hidden_name(const std::string& directory, const std::string& target_
 bool can_link_unnamed_files() { return access("/proc/self/fd", X_OK) == 0; }
 
 }  // namespace
+
+std::size_t hidden_path_length(const std::string& directory, const std::string& target_name) {
+  return directory.size() + 2 + std::min(target_name.size(), k_kept_name) + 1 + k_random_characters;
+}
 
 int write_all(int descriptor, std::string_view bytes, write_call write) {
   const char* next = bytes.data();

@@ -29,6 +29,11 @@ int open_file(const std::string& path, int flags, mode_t mode = 0);
 // not end in '/'.
 std::string directory_of(const std::string& path);
 
+// The length of the hidden path that create_temporary_file or
+// commit_temporary_file may give a file in `directory` that replaces
+// `target_name`.
+std::size_t hidden_path_length(const std::string& directory, const std::string& target_name);
+
 // A file being written that is to take the place of another.
 struct temporary_file {
   int descriptor = -1;

@@ -26,16 +26,18 @@ class output_sink {
 // Writes to a file it opened and owns. A regular file, new or old, is
 // written under another name beside it and takes its place only when `close`
 // succeeds, so that a reader never sees part of a file, and a run that fails
-// or is killed leaves the path as it was. Devices, FIFOs, the files of the
-// standard streams, files with several links, and files whose folder lets no
-// new file be made are written in place.
+// or is killed leaves the path as it was; where the new file cannot be made
+// the same as the old one, the path is written in place (see replacement.h).
 class file_sink final : public output_sink {
  public:
   // Opens `path` for writing, refusing exactly what fopen(path, "w") refuses.
-  // A symbolic link is followed and the file it names is replaced. The new
-  // file takes an old file's permission bits (and, where allowed, its owner);
-  // a new path gets mode 0666 less the umask. Returns null, with the errno
-  // value in `*error`, when that fails. Requires a non-null `error`.
+  // A symbolic link is followed to the file it names. A new file carries the
+  // old one's owner, group, mode, attributes and inode flags; a new path
+  // gets mode 0666 less the umask. Returns null, with the errno value in
+  // `*error`, when that fails. When the new file cannot be made for want of
+  // a resource (descriptors, inodes, space), returns a sink whose every
+  // call fails with that errno value, and the old file stays. Requires a
+  // non-null `error`.
   static std::unique_ptr<file_sink> open(const std::string& path, int* error);
 
   file_sink(const file_sink&) = delete;
@@ -54,16 +56,19 @@ class file_sink final : public output_sink {
   int close() override;
 
  private:
-  file_sink(int descriptor, std::string temporary_path, std::string target)
+  file_sink(int descriptor, std::string temporary_path, std::string target, int failure)
       : descriptor_(descriptor),
         temporary_path_(std::move(temporary_path)),
-        target_(std::move(target)) {}
+        target_(std::move(target)),
+        failure_(failure) {}
 
   int descriptor_;
   // The file's own name until it replaces the target; empty while unnamed.
   std::string temporary_path_;
   // The path the file replaces; empty when it is written in place.
   std::string target_;
+  // The errno value every call returns, when no file could be made.
+  int failure_;
 };
 
 // Collects everything written into a string; for tests and in-memory use.

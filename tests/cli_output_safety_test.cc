@@ -177,5 +177,93 @@ TEST_F(CommandLine, AFileInAFolderClosedToNewFilesIsWrittenInPlace) {
 #endif
 }
 
+// Runs `command` with /bin/sh in `directory`; returns its standard output,
+// or "failed: ..." with its standard error.
+std::string shell(const std::string& directory, const std::string& command) {
+  const process_result result =
+      run_process("/bin/sh", {"sh", "-c", "cd '" + directory + "' && " + command});
+  return result.exit_status == 0 ? result.standard_output : "failed: " + result.standard_error;
+}
+
+// Files that carry more than permission bits keep all of it: an ACL, user
+// attributes, inode flags, another user's owner and group. Where the new
+// file cannot carry it (or the folder cannot take it), the file is written
+// in place; where the new file cannot be made for want of a resource, the
+// run fails and the old file stays.
+TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount and to act as another user";
+  const std::string deep = [] {
+    std::string folders;
+    while (folders.size() < 4090 - 300) folders += std::string(200, 'd') + "/";
+    return folders;
+  }();
+  const struct {
+    const char* what;
+    std::string setup;  // run in the test's folder, on the file f
+    std::string name;   // the output, from the test's folder
+    std::string cleanup;
+    bool as_nobody;
+    std::vector<std::pair<int, rlim_t>> limits;
+    std::string message;  // empty: the run succeeds
+  } cases[] = {
+      {"ACL", "chmod 640 f && setfacl -m u:2003:rw f", "f", "", false, {}, ""},
+      {"user attribute", "setfattr -n user.origin -v lab f", "f", "", false, {}, ""},
+      {"inode flags", "chattr +S +d +A f", "f", "", false, {}, ""},
+      {"another user's file",
+       "chown 0:65534 f && chmod 660 f && chown 65534 .",
+       "f",
+       "",
+       true,
+       {},
+       ""},
+      {"append-only folder", "chattr +a .", "f", "chattr -a .", false, {}, ""},
+      {"bind mount", "touch g && mount --bind f g", "g", "umount g", false, {}, ""},
+      {"path of 4090 bytes",
+       "mkdir -p " + deep + " && mv f " + deep + "f",
+       deep.substr(0, 4090 - 2 - directory_.size()) + "f",
+       "",
+       false,
+       {},
+       ""},
+      {"one descriptor free", "", "f", "", false, {{RLIMIT_NOFILE, 4}}, ""},
+      {"no inode free",
+       "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=2 tmpfs t && mv f t/f",
+       "t/f",
+       "umount t",
+       false,
+       {},
+       "Could not write output file: No space left on device\n"},
+  };
+  const std::vector<std::string> numbers = {"10", "5", "3", "2", "4", "-1", "-1"};
+  const std::string expected = library_file({"10", "5", "3", "2", "4", "-1", "-1", ""}, 7);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(directory_);
+    ASSERT_EQ(mkdir(directory_.c_str(), 0755), 0);
+    write_file(directory_ + "/f", "old\n");
+    ASSERT_EQ(shell(directory_, c.setup.empty() ? "true" : c.setup), "");
+    const std::string identity = "stat -c '%u:%g %a' '" + c.name +
+                                 "' && getfattr -d -m - -e hex '" + c.name + "' && lsattr '" +
+                                 c.name + "' | cut -d' ' -f1";
+    const std::string before = shell(directory_, identity);
+    const std::string listing = shell(directory_, "ls -A . t 2>/dev/null");
+    run_options options = c.as_nobody ? as_nobody() : run_options{};
+    options.limits = c.limits;
+    std::vector<std::string> arguments = {"--seed=7"};
+    arguments.insert(arguments.end(), numbers.begin(), numbers.end());
+    arguments.push_back(directory_ + "/" + c.name);
+    const process_result result = run(arguments, options);
+    EXPECT_EQ(result.exit_status, c.message.empty() ? 0 : 1);
+    EXPECT_EQ(result.standard_error, c.message);
+    EXPECT_EQ(read_file(directory_ + "/" + c.name), c.message.empty() ? expected : "old\n");
+    EXPECT_EQ(shell(directory_, identity), before);
+    if (c.as_nobody) tool_ = TOOL_PATH;
+    EXPECT_EQ(shell(directory_, "ls -A . t 2>/dev/null"), listing) << "something left beside";
+    if (!c.cleanup.empty()) {
+      EXPECT_EQ(shell(directory_, c.cleanup), "");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace init_bicluster

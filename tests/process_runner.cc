@@ -55,7 +55,7 @@ process_result run_process(const std::string& program, const std::vector<std::st
     setpgid(0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != parent) _exit(127);
-    // Close-on-exec: the child starts with the three standard streams only.
+    // The child starts with the three standard streams only.
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const int out = open(out_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     const int err = open(err_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
@@ -63,6 +63,8 @@ process_result run_process(const std::string& program, const std::vector<std::st
     dup2(out, 1);
     dup2(err, 2);
     if (options.close_standard_error) close(2);
+    // Descriptors the test runner left open are not the child's.
+    close_range(3, ~0u, 0);
     for (const auto& [resource, value] : options.limits) {
       const rlimit limit = {value, value};
       if (setrlimit(resource, &limit) != 0) _exit(127);
