@@ -192,9 +192,13 @@ std::string shell(const std::string& directory, const std::string& command) {
 // run fails and the old file stays.
 TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount and to act as another user";
-  const std::string deep = [] {
+  // Folders below the test's folder that make the path of f 4090 bytes long.
+  const std::string deep = [&] {
     std::string folders;
-    while (folders.size() < 4090 - 300) folders += std::string(200, 'd') + "/";
+    const std::size_t length = 4090 - directory_.size() - 2;
+    while (folders.size() < length) {
+      folders += std::string(std::min<std::size_t>(200, length - folders.size() - 1), 'd') + "/";
+    }
     return folders;
   }();
   const struct {
@@ -220,7 +224,7 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
       {"bind mount", "touch g && mount --bind f g", "g", "umount g", false, {}, ""},
       {"path of 4090 bytes",
        "mkdir -p " + deep + " && mv f " + deep + "f",
-       deep.substr(0, 4090 - 2 - directory_.size()) + "f",
+       deep + "f",
        "",
        false,
        {},
