@@ -125,6 +125,12 @@ TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 07640u);
 
+  // A dangling link: the file it names is made.
+  ASSERT_EQ(symlink("made.txt", (directory_ + "/dangling").c_str()), 0);
+  EXPECT_EQ(run_on(directory_ + "/dangling").exit_status, 0);
+  EXPECT_EQ(read_file(directory_ + "/made.txt"), expected);
+  EXPECT_TRUE(std::filesystem::is_symlink(directory_ + "/dangling"));
+
   // A file of several names is written in place: every name sees the new
   // bytes.
   const std::string linked = directory_ + "/linked.txt";
@@ -133,7 +139,7 @@ TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
   EXPECT_EQ(run_on(linked).exit_status, 0);
   EXPECT_EQ(read_file(linked), expected);
   EXPECT_EQ(read_file(directory_ + "/other-name.txt"), expected);
-  EXPECT_EQ(entries_in(directory_), 4);
+  EXPECT_EQ(entries_in(directory_), 6);
 
   // A FIFO is written in place, to its reader.
   const std::string fifo = directory_ + "/fifo";
@@ -149,7 +155,7 @@ TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
   const process_result folder = run_on(directory_);
   EXPECT_EQ(folder.exit_status, 1);
   EXPECT_EQ(folder.standard_error, "Could not open output file\n");
-  EXPECT_EQ(entries_in(directory_), 5);
+  EXPECT_EQ(entries_in(directory_), 7);
 }
 
 TEST_F(CommandLine, AFileInAFolderClosedToNewFilesIsWrittenInPlace) {
@@ -211,6 +217,13 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
     std::string message;  // empty: the run succeeds
   } cases[] = {
       {"ACL", "chmod 640 f && setfacl -m u:2003:rw f", "f", "", false, {}, ""},
+      {"ACL of a user's own file",
+       "chown 65534 . f && setfacl -m u:2003:r f",
+       "f",
+       "",
+       true,
+       {},
+       ""},
       {"user attribute", "setfattr -n user.origin -v lab f", "f", "", false, {}, ""},
       {"inode flags", "chattr +S +d +A f", "f", "", false, {}, ""},
       {"another user's file",
