@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Checks of the documentation.
+
+check_docs.py markdown CMARK FILE...
+    Renders each Markdown file with cmark and fails when a line that begins
+    with '#' outside a code block of the source (fences taken as their
+    author meant them: any line that begins with three backticks or tildes)
+    is not a heading of the output, or when a code block is left open by
+    CommonMark's rule (a closing fence holds nothing but the fence).
+check_docs.py options TOOL MAN README
+    Fails when an option that `TOOL --help` lists is missing from the OPTIONS
+    section of the manual page MAN or from README.
+"""
+import html
+import re
+import subprocess
+import sys
+
+FENCE = re.compile(r"^ {0,3}(`{3,}|~{3,})(.*)$")
+
+
+def code_block_states(lines, strict):
+    """For each line, whether it lies in a fenced code block (fences
+    included), and whether a block is open at the end."""
+    states, fence = [], None
+    for line in lines:
+        match = FENCE.match(line)
+        if fence is None:
+            if match and not (match.group(1)[0] == "`" and "`" in match.group(2)):
+                fence = match.group(1)
+            states.append(fence is not None)
+        else:
+            states.append(True)
+            closes = match and match.group(1)[0] == fence[0] and len(match.group(1)) >= len(fence)
+            if closes and (not strict or match.group(2).strip() == ""):
+                fence = None
+    return states, fence is not None
+
+
+def plain(text):
+    return re.sub(r"[`*_]", "", html.unescape(re.sub(r"<[^>]+>", "", text))).strip()
+
+
+def check_markdown(cmark, path):
+    lines = open(path, encoding="utf-8").read().split("\n")
+    problems = []
+    meant, _ = code_block_states(lines, strict=False)
+    _, left_open = code_block_states(lines, strict=True)
+    if left_open:
+        problems.append("a code block is left open (a closing fence may hold nothing else)")
+    rendered = subprocess.run([cmark, path], capture_output=True, text=True, check=True).stdout
+    headings = [plain(h) for h in re.findall(r"<h[1-6]>(.*?)</h[1-6]>", rendered, re.S)]
+    for number, (line, in_code) in enumerate(zip(lines, meant), 1):
+        heading = re.match(r"^ {0,3}#{1,6}(\s+(.*?))?\s*#*\s*$", line)
+        if heading and not in_code:
+            text = plain(heading.group(2) or "")
+            if text not in headings:
+                problems.append(f"line {number} is not rendered as a heading: {line}")
+            else:
+                headings.remove(text)
+    return [f"{path}: {problem}" for problem in problems]
+
+
+def check_options(tool, man, readme):
+    help_text = subprocess.run([tool, "--help"], capture_output=True, text=True).stdout
+    options = re.findall(r"^  (--[a-z-]*)", help_text, re.M)
+    manual = open(man, encoding="utf-8").read().replace("\\-", "-")
+    section = re.search(r"^\.SH OPTIONS\n(.*?)^\.SH ", manual, re.S | re.M)
+    section = section.group(1) if section else ""
+    readme_text = open(readme, encoding="utf-8").read()
+    problems = [] if options else [f"`{tool} --help` lists no options"]
+    for option in options:
+        if not re.search(r"(^|[\s\"])" + re.escape(option) + r"($|[\s=\",])", section, re.M):
+            problems.append(f"{man}: OPTIONS does not name {option}")
+        if not re.search("`" + re.escape(option) + "[ `=]", readme_text):
+            problems.append(f"{readme}: does not name {option}")
+    return problems
+
+
+def main(argv):
+    if len(argv) >= 3 and argv[1] == "markdown":
+        problems = [p for path in argv[3:] for p in check_markdown(argv[2], path)]
+    elif len(argv) == 5 and argv[1] == "options":
+        problems = check_options(*argv[2:])
+    else:
+        print(__doc__, file=sys.stderr)
+        return 2
+    for problem in problems:
+        print(problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
