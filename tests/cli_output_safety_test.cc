@@ -255,6 +255,10 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
   const std::string expected = library_file({"10", "5", "3", "2", "4", "-1", "-1", ""}, 7);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' runtime needs descriptors of its own.
+    if (!c.limits.empty()) continue;
+#endif
     std::filesystem::remove_all(directory_);
     ASSERT_EQ(mkdir(directory_.c_str(), 0755), 0);
     write_file(directory_ + "/f", "old\n");
