@@ -4,12 +4,16 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 #include "file_io.h"
 
@@ -61,17 +65,52 @@ bool is_append_only(const std::string& directory) {
   return flags && (*flags & FS_APPEND_FL) != 0;
 }
 
-// The mount of the file open at `descriptor`, or else at `path`: its
-// identifier where the kernel tells it, else its device.
-std::optional<uint64_t> mount_of(int descriptor, const char* path) {
-  struct statx info;
-  const int flags = descriptor >= 0 ? AT_EMPTY_PATH : 0;
-  if (statx(descriptor >= 0 ? descriptor : AT_FDCWD, descriptor >= 0 ? "" : path, flags,
-            STATX_MNT_ID, &info) != 0) {
-    return std::nullopt;
+// Turns the octal escapes of a path in /proc/self/mountinfo (\040 for a
+// space, ...) back into their bytes.
+std::string unescaped(const std::string& field) {
+  std::string path;
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const auto octal = [&](std::size_t at) { return field[at] >= '0' && field[at] <= '7'; };
+    if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      path += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                                (field[i + 3] - '0'));
+      i += 3;
+    } else {
+      path += field[i];
+    }
   }
-  if ((info.stx_mask & STATX_MNT_ID) != 0) return info.stx_mnt_id;
-  return (uint64_t{info.stx_dev_major} << 32) | info.stx_dev_minor;
+  return path;
+}
+
+// Whether the file `file`, open at `descriptor`, is mounted on a path of its
+// own (a bind mount), at the path given or at another: renaming a new file
+// over its name would fail, or leave the other path showing the old file.
+bool is_mounted_on_its_own(int descriptor, const struct stat& file) {
+  struct statx info;
+  if (statx(descriptor, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &info) == 0 &&
+      (info.stx_attributes & info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return true;
+  }
+  // Other mount points: those of the file's device, whose path shows it.
+  std::FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
+  if (mounts == nullptr) return false;
+  const std::string device =
+      std::to_string(major(file.st_dev)) + ":" + std::to_string(minor(file.st_dev));
+  bool found = false;
+  char* line = nullptr;
+  std::size_t room = 0;
+  while (!found && getline(&line, &room, mounts) > 0) {
+    // Fields: mount id, parent id, major:minor, root, mount point, ...
+    std::istringstream fields(line);
+    std::string id, parent, numbers, root, point;
+    fields >> id >> parent >> numbers >> root >> point;
+    struct stat shown;
+    found = numbers == device && ::stat(unescaped(point).c_str(), &shown) == 0 &&
+            is_same_file(shown, file);
+  }
+  std::free(line);
+  std::fclose(mounts);
+  return found;
 }
 
 // The extended attributes of the file open at `descriptor`, sorted by name;
@@ -118,9 +157,9 @@ bool may_rename_into(const std::string& target) {
 }
 
 // Whether the regular file `existing`, found at `target`, may be replaced
-// by a new file rather than written in place. `mount` is its mount.
-bool may_replace(const std::string& target, const struct stat& existing,
-                 std::optional<uint64_t> mount) {
+// by a new file rather than written in place. `mounted` tells whether it is
+// mounted on a path of its own.
+bool may_replace(const std::string& target, const struct stat& existing, bool mounted) {
   struct stat found;
   if (existing.st_nlink != 1 || ::stat(target.c_str(), &found) != 0 ||
       !is_same_file(found, existing)) {
@@ -134,12 +173,9 @@ bool may_replace(const std::string& target, const struct stat& existing,
   const std::string directory = directory_of(target);
   struct stat folder;
   if (::stat(directory.c_str(), &folder) != 0) return false;
-  // A file mounted on its own (a bind mount too) cannot be renamed over,
-  // and in a sticky folder (such as /tmp) only the owners may replace
-  // another user's file.
-  if (folder.st_dev != existing.st_dev || !mount || mount != mount_of(-1, directory.c_str())) {
-    return false;
-  }
+  // A file mounted on its own cannot be renamed over, and in a sticky
+  // folder (such as /tmp) only the owners may replace another user's file.
+  if (folder.st_dev != existing.st_dev || mounted) return false;
   const uid_t user = geteuid();
   const bool owners_only = (folder.st_mode & S_ISVTX) != 0 && user != 0 &&
                            user != existing.st_uid && user != folder.st_uid;
@@ -186,12 +222,12 @@ output_plan plan_output(const std::string& path) {
   identity.mode = existing.st_mode & 07777;
   identity.flags = inode_flags(descriptor);
   auto attributes = attributes_of(descriptor);
-  const std::optional<uint64_t> mount = mount_of(descriptor, nullptr);
+  const bool mounted = is_mounted_on_its_own(descriptor, existing);
   // One descriptor at a time: the new file takes this one's place.
   ::close(descriptor);
   output_plan plan;
   plan.target = followed(path);
-  if (!attributes || !may_replace(plan.target, existing, mount)) return in_place(path);
+  if (!attributes || !may_replace(plan.target, existing, mounted)) return in_place(path);
   identity.attributes = std::move(*attributes);
   plan.how = output_plan::way::replace;
   plan.identity = std::move(identity);
