@@ -54,7 +54,8 @@ struct output_plan {
 // its hidden name fits in a path and its identity can be read; and a new
 // file in a folder that is not append-only, when its hidden name fits.
 // Written in place: everything else (devices, FIFOs, files of several
-// links, bind mounts, ...) that an in-place open accepts.
+// links, files mounted on a path of their own, ...) that an in-place open
+// accepts.
 output_plan plan_output(const std::string& path);
 
 // Gives the new file open at `descriptor` the identity `identity`: owner
