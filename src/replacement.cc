@@ -246,7 +246,8 @@ bool give_identity(int descriptor, const file_identity& identity) {
   // own.
   const auto present = attributes_of(descriptor);
   if (!present) return false;
-  for (const auto& [name, value] : *present) {
+  for (const auto& attribute : *present) {
+    const std::string& name = attribute.first;
     const bool wanted = std::any_of(identity.attributes.begin(), identity.attributes.end(),
                                     [&](const auto& kept) { return kept.first == name; });
     if (!wanted && fremovexattr(descriptor, name.c_str()) != 0) return false;
