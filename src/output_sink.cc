@@ -29,7 +29,9 @@ std::unique_ptr<file_sink> file_sink::open(const std::string& path, int* error) 
       // No new file: short of a resource, the run fails and the old file
       // stays; otherwise the path is written in place.
       if (plan.identity && is_shortage(failure)) {
-        return std::unique_ptr<file_sink>(new (std::nothrow) file_sink(-1, "", "", failure));
+        std::unique_ptr<file_sink> failed(new (std::nothrow) file_sink(-1, "", "", failure));
+        if (failed == nullptr) *error = ENOMEM;
+        return failed;
       }
       descriptor = open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0666);
       failure = errno;
