@@ -1,13 +1,10 @@
 #include "decimal.h"
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include <bit>
 #include <cstring>
 
 #include "vector_path.h"
+#include "x86_lanes.h"
 
 namespace init_bicluster {
 
@@ -19,22 +16,6 @@ char* append_members_plainly(char* out, const uint32_t* values, std::size_t coun
 }
 
 #if defined(__x86_64__)
-
-// The digits of four values below 10^4 in each 64-bit lane, the first value
-// of a lane in its low half, become eight digit values, one a byte, first
-// digit lowest: as in eight_digit_values, with 32- and 16-bit lanes.
-__attribute__((target("avx2"))) inline __m256i digit_values(__m256i halves) {
-  const __m256i hundreds =
-      _mm256_srli_epi32(_mm256_mullo_epi32(halves, _mm256_set1_epi32(10486)), 20);
-  const __m256i pairs = _mm256_or_si256(
-      hundreds,
-      _mm256_slli_epi32(
-          _mm256_sub_epi32(halves, _mm256_mullo_epi32(hundreds, _mm256_set1_epi32(100))), 16));
-  const __m256i tens = _mm256_srli_epi16(_mm256_mullo_epi16(pairs, _mm256_set1_epi16(103)), 10);
-  return _mm256_or_si256(
-      tens, _mm256_slli_epi16(
-                _mm256_sub_epi16(pairs, _mm256_mullo_epi16(tens, _mm256_set1_epi16(10))), 8));
-}
 
 // One value: the digits `word` (characters, first lowest), `zero_bytes`
 // telling which digits are zero (bit k for digit k).
@@ -53,6 +34,8 @@ __attribute__((target("avx2,bmi,bmi2"))) char* append_members_wide(char* out,
                                                                    std::size_t count) {
   std::size_t i = 0;
   const __m256i largest = _mm256_set1_epi32(99999999);
+  // x / 10^4 is (x * 0xD1B71759) >> 45 for every x below 10^8.
+  const __m128i quotient_shift = _mm_cvtsi32_si128(45);
   for (; i + 8 <= count; i += 8) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(values + i));
     if (!_mm256_testc_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(x, largest), x),
@@ -60,17 +43,12 @@ __attribute__((target("avx2,bmi,bmi2"))) char* append_members_wide(char* out,
       out = append_members_plainly(out, values + i, 8);
       continue;
     }
-    // The halves: x / 10^4 by multiplication, even and odd lanes apart since
-    // it widens to 64 bits; then x % 10^4.
-    const __m256i multiplier = _mm256_set1_epi32(static_cast<int>(0xD1B71759u));
-    const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(x, multiplier), 45);
-    const __m256i odd =
-        _mm256_srli_epi64(_mm256_mul_epu32(_mm256_srli_epi64(x, 32), multiplier), 45);
-    const __m256i high = _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA);
+    // The halves: x / 10^4 by multiplication, then x % 10^4.
+    const __m256i high = lanes_256::quotients(x, lanes_256::set32(0xD1B71759u), quotient_shift);
     const __m256i low = _mm256_sub_epi32(x, _mm256_mullo_epi32(high, _mm256_set1_epi32(10000)));
     // Values 0, 1, 4, 5 in `first`, 2, 3, 6, 7 in `second`.
-    const __m256i first = digit_values(_mm256_unpacklo_epi32(high, low));
-    const __m256i second = digit_values(_mm256_unpackhi_epi32(high, low));
+    const __m256i first = lanes_256::digit_values(_mm256_unpacklo_epi32(high, low));
+    const __m256i second = lanes_256::digit_values(_mm256_unpackhi_epi32(high, low));
     const uint32_t first_zeros = static_cast<uint32_t>(
         _mm256_movemask_epi8(_mm256_cmpeq_epi8(first, _mm256_setzero_si256())));
     const uint32_t second_zeros = static_cast<uint32_t>(
@@ -128,16 +106,7 @@ append_members_widest(char* out, const uint32_t* values, std::size_t count) {
         _mm512_srli_epi64(_mm512_mul_epu32(wide, _mm512_set1_epi64(0xD1B71759u)), 45);
     const __m512i low = _mm512_sub_epi64(wide, _mm512_mul_epu32(high, _mm512_set1_epi64(10000)));
     const __m512i halves = _mm512_or_si512(high, _mm512_slli_epi64(low, 32));
-    const __m512i hundreds =
-        _mm512_srli_epi32(_mm512_mullo_epi32(halves, _mm512_set1_epi32(10486)), 20);
-    const __m512i pairs = _mm512_or_si512(
-        hundreds,
-        _mm512_slli_epi32(
-            _mm512_sub_epi32(halves, _mm512_mullo_epi32(hundreds, _mm512_set1_epi32(100))), 16));
-    const __m512i tens = _mm512_srli_epi16(_mm512_mullo_epi16(pairs, _mm512_set1_epi16(103)), 10);
-    const __m512i digits = _mm512_or_si512(
-        tens, _mm512_slli_epi16(
-                  _mm512_sub_epi16(pairs, _mm512_mullo_epi16(tens, _mm512_set1_epi16(10))), 8));
+    const __m512i digits = lanes_512::digit_values(halves);
     // The leading zeros of each number, its last digit left out: the low
     // run of set bits of its byte of the zero mask, which adding one a byte
     // finds for all eight at once without a carry between them.
