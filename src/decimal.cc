@@ -29,9 +29,9 @@ __attribute__((target("bmi,bmi2"))) inline char* put_member(char* out, uint64_t 
   return out + 9 - zeros;
 }
 
-__attribute__((target("avx2,bmi,bmi2"))) char* append_members_wide(char* out,
-                                                                   const uint32_t* values,
-                                                                   std::size_t count) {
+__attribute__((target("avx2,bmi,bmi2,popcnt"))) char* append_members_wide(char* out,
+                                                                          const uint32_t* values,
+                                                                          std::size_t count) {
   std::size_t i = 0;
   const __m256i largest = _mm256_set1_epi32(99999999);
   // x / 10^4 is (x * 0xD1B71759) >> 45 for every x below 10^8.

@@ -1,8 +1,9 @@
-// The lane arithmetic of the x86-64 vector paths, written once and compiled
-// for both register widths: namespace lanes_256 for AVX2, lanes_512 for
-// AVX-512. Each function carries its width's target, so a caller must be
-// compiled for at least that target (AVX2 with POPCNT; AVX-512 F, BW and VL
-// with POPCNT), and runs only where selected_vector_path() allows it.
+// The kernels of the x86-64 vector paths, written once and compiled for both
+// register widths: namespace lanes_256 for AVX2, lanes_512 for AVX-512. Each
+// function carries its width's target (AVX2 with POPCNT; AVX-512 F, BW and
+// VL with POPCNT): it may run only where selected_vector_path() is that
+// path or a wider one, and it is inlined only into callers compiled for at
+// least that target.
 #ifndef INIT_BICLUSTER_X86_LANES_H_
 #define INIT_BICLUSTER_X86_LANES_H_
 
