@@ -1,6 +1,5 @@
 #include "output_sink.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,7 +32,7 @@ std::unique_ptr<file_sink> file_sink::open(const std::string& path, int* error) 
         if (failed == nullptr) *error = ENOMEM;
         return failed;
       }
-      descriptor = open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0666);
+      descriptor = open_in_place(path);
       failure = errno;
     }
   }

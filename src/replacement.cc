@@ -143,7 +143,7 @@ std::optional<std::vector<std::pair<std::string, std::string>>> attributes_of(in
 
 output_plan in_place(const std::string& path) {
   output_plan plan;
-  plan.descriptor = open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0666);
+  plan.descriptor = open_in_place(path);
   plan.how = plan.descriptor >= 0 ? output_plan::way::in_place : output_plan::way::refuse;
   plan.error = plan.descriptor >= 0 ? 0 : errno;
   return plan;
@@ -185,6 +185,10 @@ bool may_replace(const std::string& target, const struct stat& existing, bool mo
 }  // namespace
 
 std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+int open_in_place(const std::string& path) {
+  return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0666);
+}
 
 bool is_shortage(int error) {
   return error == EMFILE || error == ENFILE || error == ENOSPC || error == EDQUOT ||

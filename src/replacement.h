@@ -67,6 +67,11 @@ bool give_identity(int descriptor, const file_identity& identity);
 // memory: a failure of the run, not a reason to write in place.
 bool is_shortage(int error);
 
+// Opens `path` for writing in place, as fopen(path, "w") does: created with
+// mode 0666 less the umask, or truncated. Returns the descriptor, or -1 with
+// errno set.
+int open_in_place(const std::string& path);
+
 // The last part of `path`, after its last '/'.
 std::string name_of(const std::string& path);
 
