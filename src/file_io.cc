@@ -1,7 +1,6 @@
 #include "file_io.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 
@@ -19,10 +18,10 @@ namespace {
 constexpr std::size_t k_kept_name = 200;
 constexpr std::size_t k_random_characters = 12;
 
-// A hidden name beside the target, unique with high probability: a dot, the
-// target's name (shortened to stay within the length of a name), a dot, and
-// twelve random letters and digits.
-std::string hidden_name(const std::string& directory, const std::string& target_name) {
+// A hidden name for a file that replaces `target_name`, unique with high
+// probability: a dot, the target's name (shortened to stay within the length
+// of a name), a dot, and twelve random letters and digits.
+std::string hidden_name(const std::string& target_name) {
   static constexpr char k_letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   uint8_t random[k_random_characters] = {};
   if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
@@ -33,7 +32,7 @@ std::string hidden_name(const std::string& directory, const std::string& target_
     for (std::size_t i = 0; i < sizeof random; ++i)
       random[i] = static_cast<uint8_t>(mix >> (5 * i));
   }
-  std::string name = directory + "/." + target_name.substr(0, k_kept_name) + ".";
+  std::string name = "." + target_name.substr(0, k_kept_name) + ".";
   for (const uint8_t byte : random) name += k_letters[byte % (sizeof k_letters - 1)];
   return name;
 }
@@ -42,11 +41,10 @@ std::string hidden_name(const std::string& directory, const std::string& target_
 // file a name needs.
 bool can_link_unnamed_files() { return access("/proc/self/fd", X_OK) == 0; }
 
-}  // namespace
+// How many hidden names are tried before giving up.
+constexpr int k_name_attempts = 100;
 
-std::size_t hidden_path_length(const std::string& directory, const std::string& target_name) {
-  return directory.size() + 2 + std::min(target_name.size(), k_kept_name) + 1 + k_random_characters;
-}
+}  // namespace
 
 int write_all(int descriptor, std::string_view bytes, write_call write) {
   const char* next = bytes.data();
@@ -78,62 +76,65 @@ std::string directory_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool create_temporary_file(const std::string& directory, const std::string& target_name,
-                           mode_t mode, temporary_file* file) {
-  file->path.clear();
+std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+int create_temporary_file(int folder, const std::string& target_name, mode_t mode,
+                          temporary_file* file) {
+  file->folder = folder;
+  file->name.clear();
   if (can_link_unnamed_files()) {
-    file->descriptor = open_file(directory, O_TMPFILE | O_WRONLY, mode);
-    if (file->descriptor >= 0) return true;
+    file->descriptor = openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (file->descriptor >= 0) return 0;
     // Only a file system without unnamed files is worth a second try.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
   }
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string path = hidden_name(directory, target_name);
-    file->descriptor = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, mode);
+  for (int attempt = 0; attempt < k_name_attempts; ++attempt) {
+    std::string name = hidden_name(target_name);
+    file->descriptor = openat(folder, name.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, mode);
     if (file->descriptor >= 0) {
-      file->path = std::move(path);
-      return true;
+      file->name = std::move(name);
+      return 0;
     }
-    if (errno != EEXIST) return false;
+    if (errno != EEXIST && errno != EINTR) return errno;
   }
-  return false;
+  return EEXIST;
 }
 
-int commit_temporary_file(temporary_file* file, const std::string& target) {
-  sigset_t all;
-  sigset_t old;
-  sigfillset(&all);
-  sigprocmask(SIG_BLOCK, &all, &old);
-  int error = 0;
-  if (file->path.empty()) {
-    // An unnamed file gets a hidden name first: a link cannot replace a file.
-    const std::string source = "/proc/self/fd/" + std::to_string(file->descriptor);
-    const std::size_t slash = target.rfind('/');
-    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    error = EEXIST;
-    for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
-      std::string path = hidden_name(directory_of(target), name);
-      error = linkat(AT_FDCWD, source.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0
-                  ? 0
-                  : errno;
-      if (error == 0) file->path = std::move(path);
+int name_temporary_file(temporary_file* file, const std::string& target_name) {
+  if (!file->name.empty()) return 0;
+  // A link cannot replace a file, so the unnamed file gets a name of its own.
+  const std::string source = "/proc/self/fd/" + std::to_string(file->descriptor);
+  for (int attempt = 0; attempt < k_name_attempts; ++attempt) {
+    std::string name = hidden_name(target_name);
+    if (linkat(AT_FDCWD, source.c_str(), file->folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      file->name = std::move(name);
+      return 0;
     }
+    if (errno != EEXIST) return errno;
   }
+  return EEXIST;
+}
+
+int rename_temporary_file(temporary_file* file, const std::string& target_name) {
+  int error = 0;
   // Linux releases the descriptor even when close reports EINTR.
-  if (::close(file->descriptor) != 0 && errno != EINTR && error == 0) error = errno;
+  if (::close(file->descriptor) != 0 && errno != EINTR) error = errno;
   file->descriptor = -1;
-  if (error == 0 && rename(file->path.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0 && !file->path.empty()) unlink(file->path.c_str());
-  file->path.clear();
-  sigprocmask(SIG_SETMASK, &old, nullptr);
+  if (error == 0 && renameat(file->folder, file->name.c_str(), file->folder,
+                             target_name.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) unlinkat(file->folder, file->name.c_str(), 0);
+  file->name.clear();
   return error;
 }
 
 void discard_temporary_file(temporary_file* file) {
   if (file->descriptor >= 0) ::close(file->descriptor);
-  if (!file->path.empty()) unlink(file->path.c_str());
+  if (!file->name.empty()) unlinkat(file->folder, file->name.c_str(), 0);
   file->descriptor = -1;
-  file->path.clear();
+  file->name.clear();
 }
 
 }  // namespace init_bicluster

@@ -29,34 +29,38 @@ int open_file(const std::string& path, int flags, mode_t mode = 0);
 // not end in '/'.
 std::string directory_of(const std::string& path);
 
-// The length of the hidden path that create_temporary_file or
-// commit_temporary_file may give a file in `directory` that replaces
-// `target_name`.
-std::size_t hidden_path_length(const std::string& directory, const std::string& target_name);
+// The last part of `path`, after its last '/'.
+std::string name_of(const std::string& path);
 
-// A file being written that is to take the place of another.
+// A file being written that is to take the place of another in the folder
+// open at `folder`; every name is relative to that folder.
 struct temporary_file {
+  int folder = -1;
   int descriptor = -1;
   // Its name; empty while it has none (made with O_TMPFILE), so that nothing
   // is left behind when the process dies.
-  std::string path;
+  std::string name;
 };
 
-// Makes a new file in `directory` with `mode` less the umask: one without a
-// name where the file system offers that, else one under a hidden name that
-// begins with a dot and `target_name`. Returns false, with errno set, when
-// no file can be made there.
-bool create_temporary_file(const std::string& directory, const std::string& target_name,
-                           mode_t mode, temporary_file* file);
+// Makes a new file in the folder open at `folder` with `mode` less the
+// umask: one without a name where the file system offers that, else one
+// under a hidden name that begins with a dot and `target_name`. Returns 0,
+// or the errno value when no file can be made there.
+int create_temporary_file(int folder, const std::string& target_name, mode_t mode,
+                          temporary_file* file);
 
-// Closes `file` and renames it to `target`, which it replaces in one step;
-// every signal is held off meanwhile, so that an interrupted run leaves
-// either the old file or the whole new one. Returns 0, or the errno value of
-// the failure, after which `target` is as it was and the temporary file is
-// gone. Requires `target` in the folder the file was made in.
-int commit_temporary_file(temporary_file* file, const std::string& target);
+// Gives a file made without a name a hidden name beside `target_name`, so
+// that it can be renamed over the target. Returns 0 or the errno value.
+int name_temporary_file(temporary_file* file, const std::string& target_name);
 
-// Closes `file` and removes it, leaving nothing behind.
+// Closes `file` and renames it to `target_name` in its folder, which it
+// replaces in one step. Returns 0, or the errno value of the failure, after
+// which the target is as it was and the temporary file is gone. Requires a
+// named file (name_temporary_file).
+int rename_temporary_file(temporary_file* file, const std::string& target_name);
+
+// Closes `file` and removes it, leaving nothing behind; the folder stays
+// open.
 void discard_temporary_file(temporary_file* file);
 
 }  // namespace init_bicluster

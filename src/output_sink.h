@@ -23,21 +23,24 @@ class output_sink {
   virtual int close() { return 0; }
 };
 
+class replacement;
+
 // Writes to a file it opened and owns. A regular file, new or old, is
-// written under another name beside it and takes its place only when `close`
+// written as a new file beside it, which takes its place only when `close`
 // succeeds, so that a reader never sees part of a file, and a run that fails
-// or is killed leaves the path as it was; where the new file cannot be made
-// the same as the old one, the path is written in place (see replacement.h).
+// or is killed leaves the path as it was. The new file carries the old one's
+// owner, group, mode, extended attributes and inode flags as they are when
+// it takes the old one's place; where the runner may not give it those, or
+// a check of the path cannot be made, the path is written in place.
 class file_sink final : public output_sink {
  public:
   // Opens `path` for writing, refusing exactly what fopen(path, "w") refuses.
-  // A symbolic link is followed to the file it names. A new file carries the
-  // old one's owner, group, mode, attributes and inode flags; a new path
-  // gets mode 0666 less the umask. Returns null, with the errno value in
-  // `*error`, when that fails. When the new file cannot be made for want of
-  // a resource (descriptors, inodes, space), returns a sink whose every
-  // call fails with that errno value, and the old file stays. Requires a
-  // non-null `error`.
+  // A symbolic link is followed to the file it names. A new path gets mode
+  // 0666 less the umask. Returns null, with the errno value in `*error`,
+  // when that fails. When the new file cannot be made or labelled for want
+  // of a resource (descriptors, inodes, space, quota, memory), returns a
+  // sink whose every call fails with that errno value, and the old file
+  // stays. Requires a non-null `error`.
   static std::unique_ptr<file_sink> open(const std::string& path, int* error);
 
   file_sink(const file_sink&) = delete;
@@ -50,23 +53,18 @@ class file_sink final : public output_sink {
   int write(std::string_view bytes) override;
 
   // Closes the file and puts it in the place of the path. Returns 0, or the
-  // errno value when that fails (a delayed write error on some file systems,
-  // or the replacement), and then the path is as it was, unless the file was
-  // written in place. Requires that it was not called before.
+  // errno value when that fails (a delayed write error on some file
+  // systems, a shortage, ESTALE when another program put a different file at
+  // the path during the run), and then the path is as it was, unless the
+  // file was written in place. Requires that it was not called before.
   int close() override;
 
  private:
-  file_sink(int descriptor, std::string temporary_path, std::string target, int failure)
-      : descriptor_(descriptor),
-        temporary_path_(std::move(temporary_path)),
-        target_(std::move(target)),
-        failure_(failure) {}
+  file_sink(int descriptor, std::unique_ptr<replacement> replacing, int failure);
 
+  // The file written in place; -1 when a replacement is written.
   int descriptor_;
-  // The file's own name until it replaces the target; empty while unnamed.
-  std::string temporary_path_;
-  // The path the file replaces; empty when it is written in place.
-  std::string target_;
+  std::unique_ptr<replacement> replacement_;
   // The errno value every call returns, when no file could be made.
   int failure_;
 };

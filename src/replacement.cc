@@ -2,29 +2,23 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 
-#include "file_io.h"
+#include "file_identity.h"
 
 namespace init_bicluster {
 
 namespace {
-
-// Inode flags that a file system sets on its own, which a new file may
-// differ in: how its data is laid out, and what its folder passes on.
-constexpr int k_own_flags = FS_EXTENT_FL | FS_HUGE_FILE_FL | FS_INLINE_DATA_FL | FS_EA_INODE_FL |
-                            FS_EOFBLOCKS_FL | FS_DAX_FL | FS_ENCRYPT_FL;
 
 // Links followed before giving up, as the kernel does.
 constexpr int k_most_links = 40;
@@ -47,22 +41,27 @@ std::string followed(const std::string& path) {
   return path;
 }
 
-// The inode flags of the file open at `descriptor`; none where the file
-// system has none.
-std::optional<int> inode_flags(int descriptor) {
-  int flags = 0;
-  if (ioctl(descriptor, FS_IOC_GETFLAGS, &flags) != 0) return std::nullopt;
-  return flags;
-}
+// A check's answer; unknown when it cannot be made, which counts as the
+// answer that keeps the file in place.
+enum class answer { no, yes, unknown };
 
-// Whether the folder `directory` is append-only: a file in it could be
+// Whether the folder open at `folder` is append-only: a file in it could be
 // linked but never renamed over another.
-bool is_append_only(const std::string& directory) {
-  const int descriptor = open_file(directory, O_RDONLY | O_DIRECTORY);
-  if (descriptor < 0) return false;
-  const std::optional<int> flags = inode_flags(descriptor);
-  ::close(descriptor);
-  return flags && (*flags & FS_APPEND_FL) != 0;
+answer is_append_only(int folder) {
+  struct statx info;
+  if (statx(folder, "", AT_EMPTY_PATH, 0, &info) == 0 &&
+      (info.stx_attributes_mask & STATX_ATTR_APPEND) != 0) {
+    return (info.stx_attributes & STATX_ATTR_APPEND) != 0 ? answer::yes : answer::no;
+  }
+  // A file system that does not report the flag through statx.
+  const int readable = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (readable < 0) return answer::unknown;
+  int flags = 0;
+  const int result = ioctl(readable, FS_IOC_GETFLAGS, &flags);
+  const int error = errno;
+  ::close(readable);
+  if (result != 0) return error == ENOTTY || error == ENOTSUP ? answer::no : answer::unknown;
+  return (flags & FS_APPEND_FL) != 0 ? answer::yes : answer::no;
 }
 
 // Turns the octal escapes of a path in /proc/self/mountinfo (\040 for a
@@ -82,63 +81,79 @@ std::string unescaped(const std::string& field) {
   return path;
 }
 
-// Whether the file `file`, open at `descriptor`, is mounted on a path of its
-// own (a bind mount), at the path given or at another: renaming a new file
-// over its name would fail, or leave the other path showing the old file.
-bool is_mounted_on_its_own(int descriptor, const struct stat& file) {
-  struct statx info;
-  if (statx(descriptor, "", AT_EMPTY_PATH, STATX_BASIC_STATS, &info) == 0 &&
-      (info.stx_attributes & info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
-    return true;
-  }
-  // Other mount points: those of the file's device, whose path shows it.
+// Whether some mount point shows the file `file`: every mount of a single
+// file, at any path, is found by looking at the mount point itself, whatever
+// device numbers the mount table gives.
+answer is_a_mount_point(const struct stat& file) {
   std::FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
-  if (mounts == nullptr) return false;
-  const std::string device =
-      std::to_string(major(file.st_dev)) + ":" + std::to_string(minor(file.st_dev));
-  bool found = false;
+  if (mounts == nullptr) return answer::unknown;
+  answer found = answer::no;
   char* line = nullptr;
   std::size_t room = 0;
-  while (!found && getline(&line, &room, mounts) > 0) {
-    // Fields: mount id, parent id, major:minor, root, mount point, ...
+  while (found == answer::no && getline(&line, &room, mounts) > 0) {
+    // Fields: mount id, parent id, major:minor, root, mount point, ... A
+    // mount of a whole file system, or of a folder, has a folder as its root.
     std::istringstream fields(line);
     std::string id, parent, numbers, root, point;
     fields >> id >> parent >> numbers >> root >> point;
+    if (root == "/") continue;
     struct stat shown;
-    found = numbers == device && ::stat(unescaped(point).c_str(), &shown) == 0 &&
-            is_same_file(shown, file);
+    if (fstatat(AT_FDCWD, unescaped(point).c_str(), &shown,
+                AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0 &&
+        is_same_file(shown, file)) {
+      found = answer::yes;
+    }
   }
+  if (found == answer::no && std::ferror(mounts)) found = answer::unknown;
   std::free(line);
   std::fclose(mounts);
   return found;
 }
 
-// The extended attributes of the file open at `descriptor`, sorted by name;
-// none where the file system has none. Nothing when they cannot be read.
-std::optional<std::vector<std::pair<std::string, std::string>>> attributes_of(int descriptor) {
-  std::vector<std::pair<std::string, std::string>> attributes;
-  const ssize_t size = flistxattr(descriptor, nullptr, 0);
-  if (size < 0) {
-    if (errno == ENOTSUP) return attributes;
-    return std::nullopt;
+// Whether the file open at `descriptor` is mounted on a path of its own (a
+// bind mount), at its name in the folder open at `folder` or elsewhere:
+// renaming a new file over its name would fail, or leave the other path
+// showing the old file.
+answer is_mounted_on_its_own(int descriptor, const struct stat& file, int folder) {
+  struct statx info;
+  if (statx(descriptor, "", AT_EMPTY_PATH, STATX_MNT_ID, &info) != 0) return answer::unknown;
+  if ((info.stx_attributes & info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    return answer::yes;
   }
-  std::string names(static_cast<std::size_t>(size), '\0');
-  const ssize_t listed = flistxattr(descriptor, names.data(), names.size());
-  if (listed < 0) return std::nullopt;
-  names.resize(static_cast<std::size_t>(listed));
-  for (std::size_t start = 0; start < names.size();) {
-    const std::string name = names.c_str() + start;
-    start += name.size() + 1;
-    const ssize_t length = fgetxattr(descriptor, name.c_str(), nullptr, 0);
-    if (length < 0) return std::nullopt;
-    std::string value(static_cast<std::size_t>(length), '\0');
-    const ssize_t read = fgetxattr(descriptor, name.c_str(), value.data(), value.size());
-    if (read < 0) return std::nullopt;
-    value.resize(static_cast<std::size_t>(read));
-    attributes.emplace_back(name, std::move(value));
+  struct statx folder_info;
+  if ((info.stx_mask & STATX_MNT_ID) != 0 &&
+      (statx(folder, "", AT_EMPTY_PATH, STATX_MNT_ID, &folder_info) != 0 ||
+       (folder_info.stx_mask & STATX_MNT_ID) == 0 || folder_info.stx_mnt_id != info.stx_mnt_id)) {
+    return answer::yes;
   }
-  std::sort(attributes.begin(), attributes.end());
-  return attributes;
+  return is_a_mount_point(file);
+}
+
+// Whether the regular file `existing`, open at `descriptor` and named
+// `name` in the folder open at `folder`, may be replaced by a new file
+// rather than written in place.
+bool may_replace(int descriptor, const struct stat& existing, int folder, const std::string& name) {
+  struct stat found;
+  if (existing.st_nlink != 1 || fstatat(folder, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !is_same_file(found, existing)) {
+    return false;
+  }
+  // A standard stream's file is written in place, as the shell expects.
+  for (int stream = 0; stream <= 2; ++stream) {
+    struct stat info;
+    if (fstat(stream, &info) == 0 && is_same_file(info, existing)) return false;
+  }
+  struct stat directory;
+  if (fstat(folder, &directory) != 0 || directory.st_dev != existing.st_dev) return false;
+  // In a sticky folder (such as /tmp) only the owners may replace another
+  // user's file.
+  const uid_t user = geteuid();
+  if ((directory.st_mode & S_ISVTX) != 0 && user != 0 && user != existing.st_uid &&
+      user != directory.st_uid) {
+    return false;
+  }
+  return is_append_only(folder) == answer::no &&
+         is_mounted_on_its_own(descriptor, existing, folder) == answer::no;
 }
 
 output_plan in_place(const std::string& path) {
@@ -149,50 +164,55 @@ output_plan in_place(const std::string& path) {
   return plan;
 }
 
-// Whether a new file in the folder of `target` can take its place: the
-// folder lets a file be renamed over another, and the hidden name fits.
-bool may_rename_into(const std::string& target) {
-  const std::string directory = directory_of(target);
-  return hidden_path_length(directory, name_of(target)) < PATH_MAX && !is_append_only(directory);
+// The plan that writes the regular file open at `descriptor` in place.
+output_plan truncated(int descriptor) {
+  output_plan plan;
+  if (ftruncate(descriptor, 0) != 0) {
+    plan.error = errno;
+    ::close(descriptor);
+    return plan;
+  }
+  plan.how = output_plan::way::in_place;
+  plan.descriptor = descriptor;
+  return plan;
 }
 
-// Whether the regular file `existing`, found at `target`, may be replaced
-// by a new file rather than written in place. `mounted` tells whether it is
-// mounted on a path of its own.
-bool may_replace(const std::string& target, const struct stat& existing, bool mounted) {
+output_plan failed(int error) {
+  output_plan plan;
+  plan.how = output_plan::way::fail;
+  plan.error = error;
+  return plan;
+}
+
+int open_folder_of(const std::string& target) {
+  return open_file(directory_of(target), O_PATH | O_DIRECTORY);
+}
+
+// The plan for a path where no file is: a new file in the target's folder,
+// or an in-place open where it cannot be made there.
+output_plan plan_new_file(const std::string& path) {
+  const std::string target = followed(path);
+  const int folder = open_folder_of(target);
+  if (folder < 0) return in_place(path);
+  const std::string name = name_of(target);
   struct stat found;
-  if (existing.st_nlink != 1 || ::stat(target.c_str(), &found) != 0 ||
-      !is_same_file(found, existing)) {
-    return false;
+  temporary_file file;
+  if (fstatat(folder, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0 ||
+      is_append_only(folder) != answer::no ||
+      create_temporary_file(folder, name, 0666, &file) != 0) {
+    ::close(folder);
+    return in_place(path);
   }
-  // A standard stream's file is written in place, as the shell expects.
-  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
-    struct stat stream;
-    if (fstat(descriptor, &stream) == 0 && is_same_file(stream, existing)) return false;
-  }
-  const std::string directory = directory_of(target);
-  struct stat folder;
-  if (::stat(directory.c_str(), &folder) != 0) return false;
-  // A file mounted on its own cannot be renamed over, and in a sticky
-  // folder (such as /tmp) only the owners may replace another user's file.
-  if (folder.st_dev != existing.st_dev || mounted) return false;
-  const uid_t user = geteuid();
-  const bool owners_only = (folder.st_mode & S_ISVTX) != 0 && user != 0 &&
-                           user != existing.st_uid && user != folder.st_uid;
-  return !owners_only && may_rename_into(target);
+  output_plan plan;
+  plan.how = output_plan::way::replace;
+  plan.replacing = replacement(std::move(file), name, -1);
+  return plan;
 }
 
 }  // namespace
 
-std::string name_of(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
 int open_in_place(const std::string& path) {
   return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0666);
-}
-
-bool is_shortage(int error) {
-  return error == EMFILE || error == ENFILE || error == ENOSPC || error == EDQUOT ||
-         error == ENOMEM;
 }
 
 output_plan plan_output(const std::string& path) {
@@ -201,79 +221,111 @@ output_plan plan_output(const std::string& path) {
   // would, and tells what it is.
   const int descriptor = open_file(path, O_WRONLY | O_NOCTTY);
   if (descriptor < 0) {
-    if (errno != ENOENT) return in_place(path);
     // Nothing there, or a dangling link: the file it names is made new.
-    output_plan plan;
-    plan.target = followed(path);
-    struct stat folder;
-    const std::string directory = directory_of(plan.target);
-    if (::stat(directory.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode) ||
-        !may_rename_into(plan.target)) {
-      return in_place(path);
-    }
-    plan.how = output_plan::way::replace;
-    return plan;
+    return errno == ENOENT ? plan_new_file(path) : in_place(path);
   }
   struct stat existing;
   if (fstat(descriptor, &existing) != 0 || !S_ISREG(existing.st_mode)) {
     // Devices and FIFOs are written through this open, which needs no
     // truncation.
-    return {output_plan::way::in_place, 0, descriptor, "", std::nullopt};
+    output_plan plan;
+    plan.how = output_plan::way::in_place;
+    plan.descriptor = descriptor;
+    return plan;
   }
+  const std::string target = followed(path);
+  const std::string name = name_of(target);
+  const int folder = open_folder_of(target);
+  if (folder < 0) return truncated(descriptor);
+  if (!may_replace(descriptor, existing, folder, name)) {
+    ::close(folder);
+    return truncated(descriptor);
+  }
+  // The old file's identity, given to the new file before anything is
+  // written, tells whether the runner may give it at the end.
   file_identity identity;
-  identity.owner = existing.st_uid;
-  identity.group = existing.st_gid;
-  identity.mode = existing.st_mode & 07777;
-  identity.flags = inode_flags(descriptor);
-  auto attributes = attributes_of(descriptor);
-  const bool mounted = is_mounted_on_its_own(descriptor, existing);
-  // One descriptor at a time: the new file takes this one's place.
-  ::close(descriptor);
+  temporary_file file;
+  int error = read_identity(descriptor, &identity);
+  if (error == 0) error = create_temporary_file(folder, name, 0600, &file);
+  if (error == 0) error = give_identity(file.descriptor, identity);
+  if (error != 0) {
+    discard_temporary_file(&file);
+    ::close(folder);
+    if (is_refusal(error)) return truncated(descriptor);
+    ::close(descriptor);
+    return failed(error);
+  }
+  // Synchronous writes would slow the run; the flag is given again at the
+  // end.
+  if (identity.flags && (*identity.flags & FS_SYNC_FL) != 0) {
+    set_inode_flags(file.descriptor, *identity.flags & ~FS_SYNC_FL);
+  }
   output_plan plan;
-  plan.target = followed(path);
-  if (!attributes || !may_replace(plan.target, existing, mounted)) return in_place(path);
-  identity.attributes = std::move(*attributes);
   plan.how = output_plan::way::replace;
-  plan.identity = std::move(identity);
+  plan.replacing = replacement(std::move(file), name, descriptor);
   return plan;
 }
 
-bool give_identity(int descriptor, const file_identity& identity) {
-  struct stat info;
-  if (fstat(descriptor, &info) != 0) return false;
-  // Owner first: a change of owner clears the set-id bits.
-  if ((info.st_uid != identity.owner || info.st_gid != identity.group) &&
-      fchown(descriptor, identity.owner, identity.group) != 0) {
-    return false;
+replacement::replacement(replacement&& other) noexcept
+    : file_(std::move(other.file_)), name_(std::move(other.name_)), old_file_(other.old_file_) {
+  other.file_ = temporary_file{};
+  other.old_file_ = -1;
+}
+
+replacement& replacement::operator=(replacement&& other) noexcept {
+  if (this != &other) {
+    release();
+    file_ = std::move(other.file_);
+    name_ = std::move(other.name_);
+    old_file_ = other.old_file_;
+    other.file_ = temporary_file{};
+    other.old_file_ = -1;
   }
-  // The folder's default ACL may have given the new file attributes of its
-  // own.
-  const auto present = attributes_of(descriptor);
-  if (!present) return false;
-  for (const auto& attribute : *present) {
-    const std::string& name = attribute.first;
-    const bool wanted = std::any_of(identity.attributes.begin(), identity.attributes.end(),
-                                    [&](const auto& kept) { return kept.first == name; });
-    if (!wanted && fremovexattr(descriptor, name.c_str()) != 0) return false;
+  return *this;
+}
+
+replacement::~replacement() { release(); }
+
+void replacement::release() {
+  discard_temporary_file(&file_);
+  if (file_.folder >= 0) ::close(file_.folder);
+  if (old_file_ >= 0) ::close(old_file_);
+  file_.folder = -1;
+  old_file_ = -1;
+}
+
+int replacement::commit() {
+  // The bytes reach the disc before the name does, so that a crash leaves
+  // the old file or the whole new one.
+  int error = fdatasync(file_.descriptor) == 0 ? 0 : errno;
+  sigset_t all;
+  sigset_t old_mask;
+  sigfillset(&all);
+  sigprocmask(SIG_BLOCK, &all, &old_mask);
+  struct stat found;
+  const bool named = fstatat(file_.folder, name_.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0;
+  if (error == 0 && !named && errno != ENOENT) error = errno;
+  if (error == 0 && old_file_ < 0 && named) error = ESTALE;
+  if (error == 0 && old_file_ >= 0) {
+    struct stat checked;
+    if (fstat(old_file_, &checked) != 0) {
+      error = errno;
+    } else if (!named || !is_same_file(found, checked) || found.st_nlink != 1) {
+      error = ESTALE;
+    } else {
+      // The identity as it is now: a change made during the run is kept.
+      file_identity identity;
+      error = read_identity(old_file_, &identity);
+      if (error == 0) error = give_identity(file_.descriptor, identity);
+    }
   }
-  for (const auto& [name, value] : identity.attributes) {
-    if (fsetxattr(descriptor, name.c_str(), value.data(), value.size(), 0) != 0) return false;
+  if (error == 0) error = name_temporary_file(&file_, name_);
+  if (error == 0) {
+    error = rename_temporary_file(&file_, name_);
   }
-  // The mode after the ACL, whose mask it sets to the group bits, as the old
-  // file's.
-  if (fchmod(descriptor, identity.mode) != 0) return false;
-  if (identity.flags) {
-    const std::optional<int> flags = inode_flags(descriptor);
-    if (!flags) return false;
-    int wanted = (*flags & k_own_flags) | (*identity.flags & ~k_own_flags);
-    if (wanted != *flags && ioctl(descriptor, FS_IOC_SETFLAGS, &wanted) != 0) return false;
-    const std::optional<int> given = inode_flags(descriptor);
-    if (!given || ((*given ^ *identity.flags) & ~k_own_flags) != 0) return false;
-  }
-  // Read back: a file system or a missing right may have changed any of it.
-  return fstat(descriptor, &info) == 0 && info.st_uid == identity.owner &&
-         info.st_gid == identity.group && (info.st_mode & 07777) == identity.mode &&
-         attributes_of(descriptor) == identity.attributes;
+  release();
+  sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+  return error;
 }
 
 }  // namespace init_bicluster

@@ -1,29 +1,58 @@
-// Whether an output path is replaced whole by a new file or written in place,
-// and the copying of an old file's identity to the new one. A file is
-// replaced only when the new file can be made indistinguishable from the old
-// one; otherwise it is written in place, as fopen(path, "w") writes it.
+// Whether an output path is replaced whole by a new file or written in place.
+// A file is replaced only when every check of it can be made and passes, and
+// when the new file can be made indistinguishable from the old one; otherwise
+// it is written in place, as fopen(path, "w") writes it. Every step after the
+// checks is bound to the folder that was checked, so that a folder renamed or
+// swapped during the run cannot move the write elsewhere.
 #ifndef INIT_BICLUSTER_REPLACEMENT_H_
 #define INIT_BICLUSTER_REPLACEMENT_H_
 
-#include <sys/types.h>
-
-#include <optional>
 #include <string>
 #include <utility>
-#include <vector>
+
+#include "file_io.h"
 
 namespace init_bicluster {
 
-// What makes a file the same file for its users, besides its contents.
-struct file_identity {
-  uid_t owner = 0;
-  gid_t group = 0;
-  // Permission, set-id and sticky bits.
-  mode_t mode = 0;
-  // Every extended attribute, name and value; ACLs are among them.
-  std::vector<std::pair<std::string, std::string>> attributes;
-  // The inode flags (chattr), where the file system has them.
-  std::optional<int> flags;
+// A new file that is to take the place of an output path at the end of a
+// run, and the folder and old file it was checked against. Owns its
+// descriptors; destroying it before `commit` leaves the path as it was and
+// nothing beside it (but a hidden file, on a file system without unnamed
+// files, when the process dies first).
+class replacement {
+ public:
+  replacement() = default;
+  // Takes over `file`, made in the folder where the path's file is named
+  // `name`, and `old_file`, that file open for writing (-1 for a new path).
+  replacement(temporary_file file, std::string name, int old_file)
+      : file_(std::move(file)), name_(std::move(name)), old_file_(old_file) {}
+  replacement(replacement&& other) noexcept;
+  replacement& operator=(replacement&& other) noexcept;
+  replacement(const replacement&) = delete;
+  replacement& operator=(const replacement&) = delete;
+  ~replacement();
+
+  // The new file, open for writing.
+  int descriptor() const { return file_.descriptor; }
+
+  // Puts the new file in the place of the path once its last byte is
+  // written: syncs it, checks that the name in the folder still refers to
+  // the file that was checked (or still to none, for a new path), gives it
+  // that file's identity as it is now, and renames it over the name, with
+  // every signal held off from the check to the rename. Returns 0, or the
+  // errno value of the failure (ESTALE when the name was changed during the
+  // run), and then the path is as it was and the new file is gone. Requires
+  // that it was not called before.
+  int commit();
+
+ private:
+  void release();
+
+  temporary_file file_;
+  // The name of the path's file in the folder `file_.folder`.
+  std::string name_;
+  // The old file, open for writing; -1 for a new path.
+  int old_file_ = -1;
 };
 
 // How an output path is to be written.
@@ -32,48 +61,38 @@ struct output_plan {
     // Refused: an in-place open fails with `error`, which leaves the path
     // as it was.
     refuse,
-    // Written through `descriptor`, opened as fopen(path, "w") opens it.
+    // Written through `descriptor`, opened and truncated as fopen(path, "w")
+    // does it.
     in_place,
-    // A new file made in the folder of `target` takes the place of
-    // `target` at the end; with `identity`, the old file's, which the new
-    // file must carry exactly, or else the path is written in place.
+    // Written to `replacing`, which takes the path's place at the end.
     replace,
+    // The run cannot be made without losing the old file, for want of a
+    // resource (`error`); the path is as it was.
+    fail,
   };
   way how = way::refuse;
   int error = 0;
   int descriptor = -1;
-  std::string target;
-  std::optional<file_identity> identity;
+  replacement replacing;
 };
 
-// Decides how `path` is written, holding at most one descriptor at a time.
-// A symbolic link is followed to the file it names, which is created when
-// missing. Replaced: a regular file of one link, not a standard stream's,
-// in a folder on the same mount that is not append-only and, where sticky,
-// is the runner's or holds the runner's file (or the runner is root), when
-// its hidden name fits in a path and its identity can be read; and a new
-// file in a folder that is not append-only, when its hidden name fits.
-// Written in place: everything else (devices, FIFOs, files of several
-// links, files mounted on a path of their own, ...) that an in-place open
-// accepts.
+// Decides how `path` is written, before anything is drawn. A symbolic link
+// is followed to the file it names, which is created when missing.
+// Replaced: a regular file of one link, not a standard stream's, in a folder
+// on the same mount that is not append-only and, where sticky, is the
+// runner's or holds the runner's file (or the runner is root), that is not
+// mounted on a path of its own, whose identity the new file takes without a
+// refusal; and a new file in a folder that is not append-only. Written in
+// place: everything else that an in-place open accepts, and every file that
+// a check cannot be made on (too few descriptors, no /proc, a folder whose
+// flags cannot be read). A shortage of a resource while the new file is
+// made and labelled fails the run. Holds at most three descriptors at once.
 output_plan plan_output(const std::string& path);
-
-// Gives the new file open at `descriptor` the identity `identity`: owner
-// and group, attributes, mode and inode flags, then reads them back.
-// Returns whether the file now carries exactly that identity.
-bool give_identity(int descriptor, const file_identity& identity);
-
-// Whether `error` tells of a shortage of descriptors, inodes, space or
-// memory: a failure of the run, not a reason to write in place.
-bool is_shortage(int error);
 
 // Opens `path` for writing in place, as fopen(path, "w") does: created with
 // mode 0666 less the umask, or truncated. Returns the descriptor, or -1 with
 // errno set.
 int open_in_place(const std::string& path);
-
-// The last part of `path`, after its last '/'.
-std::string name_of(const std::string& path);
 
 }  // namespace init_bicluster
 

@@ -1,6 +1,11 @@
 // Write and close failures injected into the running executable by strace:
 // every failure is reported, and nothing is written after it.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <chrono>
 #include <filesystem>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,20 +37,22 @@ class FaultInjection : public CommandLine {
   // Runs the tool with seed 1 under strace on an old output file, tracing the calls that
   // write and put the file in place, with `injection` (an inject=... rule,
   // or nothing) applied to them.
-  process_result run_injected(const std::string& injection, const run_options& options = {}) {
-    write_file(output_, "old\n");
+  process_result run_injected(const std::string& injection, const run_options& options = {},
+                              const std::string& output = "") {
+    const std::string& path = output.empty() ? output_ : output;
+    if (output.empty()) write_file(output_, "old\n");
     // LeakSanitizer, in sanitizer builds, cannot work under ptrace.
     std::vector<std::string> arguments = {"strace",
                                           "-o",
                                           log_,
                                           "-e",
-                                          "trace=write,close,linkat,rename,openat",
+                                          "trace=write,close,linkat,renameat,openat,fdatasync,fchmod",
                                           "-E",
                                           "ASAN_OPTIONS=detect_leaks=0"};
     if (!injection.empty()) arguments.insert(arguments.end(), {"-e", injection});
     arguments.insert(arguments.end(), {TOOL_PATH, "--seed=1"});
     arguments.insert(arguments.end(), k_arguments.begin(), k_arguments.end());
-    arguments.push_back(output_);
+    arguments.push_back(path);
     return run_process(k_strace, arguments, options);
   }
 
@@ -145,17 +152,29 @@ TEST_F(FaultInjection, TheFinalStepLeavesTheOldFileOrTheWholeNewOne) {
   } cases[] = {
       {"inject=close:error=EIO:when=" + std::to_string(output_close_), {}, 1, "Input/output error"},
       {"inject=linkat:error=ENOSPC", {}, 1, "No space left on device"},
-      {"inject=rename:error=EXDEV", {}, 1, "Invalid cross-device link"},
+      {"inject=renameat:error=EXDEV", {}, 1, "Invalid cross-device link"},
       {"inject=linkat:signal=SIGTERM", {}, -1, ""},
-      {"inject=rename:signal=SIGTERM", {}, -1, ""},
+      {"inject=renameat:signal=SIGTERM", {}, -1, ""},
+      {"inject=fdatasync:error=EIO", {}, 1, "Input/output error"},
+      // Labelling the new file: before anything is drawn, then at the end.
+      {"inject=fchmod:error=EDQUOT:when=1", {}, 1, "Disk quota exceeded"},
+      {"inject=fchmod:error=ENOSPC:when=2", {}, 1, "No space left on device"},
+      {"inject=fchmod:error=ENOMEM:when=1", {}, 1, "Cannot allocate memory"},
+      {"inject=fchmod:error=EPERM:when=2", {}, 1, "Operation not permitted"},
+      {"inject=fchmod:error=EPERM:when=1", {}, 0, ""},
+      {"inject=openat:error=ENFILE:when=" + std::to_string(unnamed_open_), {}, 1,
+       "Too many open files in system"},
       {"inject=openat:error=EOPNOTSUPP:when=" + std::to_string(unnamed_open_),
        {small_files},
        1,
        "File too large"},
   };
+  struct stat before;
   for (const auto& c : cases) {
     run_options options;
     options.limits = c.limits;
+    write_file(output_, "old\n");
+    ASSERT_EQ(stat(output_.c_str(), &before), 0);
     const process_result result = run_injected(c.injection, options);
     EXPECT_EQ(result.exit_status, c.exit_status) << c.injection;
     if (!c.message.empty()) {
@@ -164,8 +183,84 @@ TEST_F(FaultInjection, TheFinalStepLeavesTheOldFileOrTheWholeNewOne) {
       continue;
     }
     EXPECT_TRUE(read_file(output_) == new_file) << c.injection << ": not the whole new file";
+    // A refusal to label the new file writes the path in place.
+    struct stat after;
+    ASSERT_EQ(stat(output_.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino == before.st_ino, c.exit_status == 0) << c.injection;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory_), {}), 1)
         << c.injection << ": something was left beside the output";
+  }
+}
+
+// The process of the tool that writes `output`, or 0 when there is none.
+pid_t tool_writing(const std::string& output) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    const std::string command_line = read_file(entry.path().string() + "/cmdline");
+    if (command_line.starts_with(std::string(TOOL_PATH) + '\0') &&
+        command_line.find(std::string(1, '\0') + output + '\0') != std::string::npos) {
+      return static_cast<pid_t>(std::stol(name));
+    }
+  }
+  return 0;
+}
+
+// Changes made while a run is stopped just before its final step: the new
+// file takes the identity the old one has then, a folder moved away or
+// swapped for a link keeps the write in the folder that was checked, and a
+// path that no longer names the checked file is left alone, the run failed.
+TEST_F(FaultInjection, ChangesDuringTheRunAreHeeded) {
+  const std::string changed =
+      "Could not write output file: another program changed the path during the run\n";
+  const std::string identity = "stat -c '%a' d/f && getfacl -cp d/f";
+  const struct {
+    const char* what;
+    std::string setup;   // in the test's folder
+    std::string change;  // made while the run, writing d/f, is stopped
+    std::string message;  // empty: the run succeeds
+    std::vector<std::pair<std::string, std::string>> files;  // and their bytes after the run
+  } cases[] = {
+      {"mode and ACL changed", "chmod 644 d/f && setfacl -m u:2003:rw d/f",
+       "chmod 600 d/f && setfacl -x u:2003 d/f", "", {{"d/f", "new"}}},
+      {"folder swapped for a link", "mkdir o && echo other > o/f", "mv d moved && ln -s o d", "",
+       {{"moved/f", "new"}, {"o/f", "other\n"}}},
+      {"file replaced by another", "", "echo other > d/g && mv d/g d/f", changed,
+       {{"d/f", "other\n"}}},
+      {"second name made", "", "ln d/f d/g", changed, {{"d/f", "old\n"}, {"d/g", "old\n"}}},
+      {"new path made", "rm d/f", "echo other > d/f", changed, {{"d/f", "other\n"}}},
+  };
+  const std::string new_file = library_file({"3000", "6000", "10", "1", "3000", "5", "7", ""}, 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(directory_);
+    ASSERT_EQ(mkdir(directory_.c_str(), 0755), 0);
+    ASSERT_EQ(shell(directory_, "mkdir d && echo old > d/f && true " +
+                                    (c.setup.empty() ? "" : "&& " + c.setup)),
+              "");
+    process_result result;
+    const std::string output = directory_ + "/d/f";
+    std::filesystem::remove(log_);
+    std::thread run([&] { result = run_injected("inject=fdatasync:signal=SIGSTOP", {}, output); });
+    while (read_file(log_).find("stopped by SIGSTOP") == std::string::npos) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(shell(directory_, c.change), "");
+    const std::string wanted_identity = shell(directory_, identity);
+    const pid_t tool = tool_writing(output);
+    EXPECT_GT(tool, 0);
+    if (tool > 0) kill(tool, SIGCONT);
+    run.join();
+    EXPECT_EQ(result.exit_status, c.message.empty() ? 0 : 1);
+    EXPECT_EQ(result.standard_error, c.message);
+    for (const auto& [path, bytes] : c.files) {
+      EXPECT_TRUE(read_file(directory_ + "/" + path) == (bytes == "new" ? new_file : bytes))
+          << path;
+    }
+    if (c.message.empty() && c.files[0].first == "d/f") {
+      EXPECT_EQ(shell(directory_, identity), wanted_identity);
+    }
+    EXPECT_EQ(shell(directory_, "find . -name '.f.*'"), "") << "something left beside";
   }
 }
 

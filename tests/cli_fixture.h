@@ -79,6 +79,15 @@ class CommandLine : public ::testing::Test {
     return parse_run_params(texts.data());
   }
 
+  // Runs `command` with /bin/sh in `directory`; returns its standard output,
+  // or "failed: ..." with its standard error.
+  static std::string shell(const std::string& directory, const std::string& command) {
+    const process_result result =
+        run_process("/bin/sh", {"sh", "-c", "cd '" + directory + "' && " + command});
+    return result.exit_status == 0 ? result.standard_output
+                                   : "failed: " + result.standard_error;
+  }
+
   // What the library writes for `arguments` (as for params_of) and `seed`.
   static std::string library_file(const std::vector<std::string>& arguments, uint32_t seed) {
     string_sink sink;

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -14,6 +16,9 @@
 
 namespace init_bicluster {
 namespace {
+
+const char k_changed_message[] =
+    "Could not write output file: another program changed the path during the run\n";
 
 // The number of entries in `directory`.
 int entries_in(const std::string& directory) {
@@ -93,11 +98,24 @@ TEST_F(CommandLine, OfTwoRunsAtOnceOneWholeFileRemains) {
     });
   }
   for (std::thread& run : runs) run.join();
-  EXPECT_EQ(results[0].exit_status, 0);
-  EXPECT_EQ(results[1].exit_status, 0);
+  // The run that finishes second finds another file than the one it checked
+  // and leaves it, unless the first had finished before it began.
   std::vector<std::string> positional = numbers;
   positional.push_back(output_);
   const std::string written = read_file(output_);
+  int finished = 0;
+  for (int i = 0; i < 2; ++i) {
+    if (results[i].exit_status == 0) {
+      ++finished;
+      if (results[1 - i].exit_status != 0) {
+        EXPECT_EQ(written, library_file(positional, i + 1));
+      }
+    } else {
+      EXPECT_EQ(results[i].exit_status, 1);
+      EXPECT_EQ(results[i].standard_error, k_changed_message);
+    }
+  }
+  EXPECT_GE(finished, 1);
   EXPECT_TRUE(written == library_file(positional, 1) || written == library_file(positional, 2))
       << "the file is neither run's whole output (" << written.size() << " bytes)";
   EXPECT_EQ(entries_in(directory_), 1);
@@ -183,74 +201,86 @@ TEST_F(CommandLine, AFileInAFolderClosedToNewFilesIsWrittenInPlace) {
 #endif
 }
 
-// Runs `command` with /bin/sh in `directory`; returns its standard output,
-// or "failed: ..." with its standard error.
-std::string shell(const std::string& directory, const std::string& command) {
-  const process_result result =
-      run_process("/bin/sh", {"sh", "-c", "cd '" + directory + "' && " + command});
-  return result.exit_status == 0 ? result.standard_output : "failed: " + result.standard_error;
-}
-
 // Files that carry more than permission bits keep all of it: an ACL, user
-// attributes, inode flags, another user's owner and group. Where the new
-// file cannot carry it (or the folder cannot take it), the file is written
-// in place; where the new file cannot be made for want of a resource, the
-// run fails and the old file stays.
+// attributes, inode flags and projects, set-id bits, capabilities, another
+// user's owner and group. Each row says which way the file goes: replaced by
+// a new file, or written in place where the new file cannot carry that (or
+// the folder cannot take it, or a check cannot be made); where the new file
+// cannot be made or labelled for want of a resource, the run fails and the
+// old file stays.
 TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to mount and to act as another user";
-  // Folders below the test's folder that make the path of f 4090 bytes long.
+  // Folders below the test's folder that make the path of f as long as a
+  // path may be (PATH_MAX less its NUL).
   const std::string deep = [&] {
     std::string folders;
-    const std::size_t length = 4090 - directory_.size() - 2;
+    const std::size_t length = PATH_MAX - 1 - directory_.size() - 2;
     while (folders.size() < length) {
       folders += std::string(std::min<std::size_t>(200, length - folders.size() - 1), 'd') + "/";
     }
     return folders;
   }();
+  const std::string no_proc = "mount -t tmpfs none /proc && exec \"$0\" \"$@\"";
+  enum way { replaced, in_place, failed };
   const struct {
     const char* what;
     std::string setup;  // run in the test's folder, on the file f
     std::string name;   // the output, from the test's folder
     std::string cleanup;
-    bool as_nobody;
-    std::vector<std::pair<int, rlim_t>> limits;
-    std::string message;  // empty: the run succeeds
+    way expected;
+    bool as_nobody = false;
+    std::vector<std::pair<int, rlim_t>> limits = {};
+    std::string message = "";  // for a run that fails
+    // A command that runs the tool, its path and arguments following.
+    std::vector<std::string> wrapper = {};
+    bool standard_output_on_file = false;
   } cases[] = {
-      {"ACL", "chmod 640 f && setfacl -m u:2003:rw f", "f", "", false, {}, ""},
-      {"ACL of a user's own file",
-       "chown 65534 . f && setfacl -m u:2003:r f",
-       "f",
-       "",
-       true,
-       {},
-       ""},
-      {"user attribute", "setfattr -n user.origin -v lab f", "f", "", false, {}, ""},
-      {"inode flags", "chattr +S +d +A f", "f", "", false, {}, ""},
-      {"another user's file",
-       "chown 0:65534 f && chmod 660 f && chown 65534 .",
-       "f",
-       "",
-       true,
-       {},
-       ""},
-      {"append-only folder", "chattr +a .", "f", "chattr -a .", false, {}, ""},
-      {"bind mount", "touch g && mount --bind f g", "g", "umount g", false, {}, ""},
-      {"bind mount's source", "touch g && mount --bind f g", "f", "umount g", false, {}, ""},
-      {"path of 4090 bytes",
-       "mkdir -p " + deep + " && mv f " + deep + "f",
-       deep + "f",
-       "",
-       false,
-       {},
-       ""},
-      {"one descriptor free", "", "f", "", false, {{RLIMIT_NOFILE, 4}}, ""},
+      {"ACL", "chmod 640 f && setfacl -m u:2003:rw f", "f", "", replaced},
+      {"ACL of a user's own file", "chown 65534:65534 . f && setfacl -m u:2003:r f", "f", "", replaced,
+       true},
+      {"user attribute", "setfattr -n user.origin -v lab f", "f", "", replaced},
+      {"inode flags", "chattr +S +d +A f", "f", "", replaced},
+      {"set-id bits of a user's own file", "chown 65534:65534 . f && chmod 6755 f", "f", "", replaced,
+       true},
+      {"file capability", "setcap cap_net_raw+ep f", "f", "", replaced},
+      {"root's file of another group", "chown 0:65534 f && chmod 2640 f", "f", "", replaced},
+      {"another user's file", "chown 0:65534 f && chmod 660 f && chown 65534 .", "f", "", in_place,
+       true},
+      {"folder with a default ACL", "setfacl -d -m u:2003:rw .", "f", "", replaced},
+      {"sticky folder, root runs", "chmod 1777 . && chown 2003 . f", "f", "", replaced},
+      {"sticky folder, another's file",
+       "mkdir -m 1777 s && chown 2003 f && chmod 666 f && mv f s/f", "s/f", "", in_place, true},
+      {"sticky folder, the runner's file", "mkdir -m 1777 s && chown 65534:65534 f && mv f s/f", "s/f",
+       "", replaced, true},
+      {"append-only folder", "chattr +a .", "f", "chattr -a .", in_place},
+      {"unreadable append-only folder", "mkdir -m 333 u && chmod 666 f && mv f u/f && chattr +a u",
+       "u/f", "chattr -a u", in_place, true},
+      {"bind mount", "touch g && mount --bind f g", "g", "umount g", in_place},
+      {"bind mount's source", "touch g && mount --bind f g", "f", "umount g", in_place},
+      {"bind mount at a path with escapes", "touch 'g \\h' && mount --bind f 'g \\h'", "f",
+       "umount 'g \\h'", in_place},
+      {"bind mount's source, without /proc", "touch g && mount --bind f g", "f", "umount g",
+       in_place, false, {}, "", {"/usr/bin/unshare", "-m", "/bin/sh", "-c", no_proc}},
+      {"bind mount's source, with three descriptors free", "touch g && mount --bind f g", "f",
+       "umount g", in_place, false, {{RLIMIT_NOFILE, 6}}},
+      {"bind mount on btrfs",
+       "truncate -s 120M img && mkfs.btrfs -q img >/dev/null && mkdir m && mount -o loop img m && "
+       "mv f m/f && touch m/g && mount --bind m/f m/g",
+       "m/f", "umount m/g && umount m", in_place},
+      {"project and flags on XFS", "truncate -s 320M img && mkfs.xfs -q img && mkdir m && "
+           "mount -o loop img m && mv f m/f && xfs_io -c 'chproj 42' -c 'chattr +Sd' m/f",
+       "m/f", "umount m", replaced},
+      {"longest path", "mkdir -p " + deep + " && mv f " + deep + "f", deep + "f", "", replaced},
+      {"one descriptor free", "", "f", "", in_place, false, {{RLIMIT_NOFILE, 4}}},
+      {"two descriptors free", "", "f", "", in_place, false, {{RLIMIT_NOFILE, 5}}},
+      {"standard output on the file", "", "f", "", in_place, false, {}, "", {}, true},
       {"no inode free",
-       "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=2 tmpfs t && mv f t/f",
-       "t/f",
-       "umount t",
-       false,
-       {},
-       "Could not write output file: No space left on device\n"},
+       "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=2 tmpfs t && mv f t/f", "t/f", "umount t",
+       failed, false, {}, "Could not write output file: No space left on device\n"},
+      {"no room for an attribute",
+       "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=4 tmpfs t && mv f t/f && "
+       "setfattr -n user.note -v 0x$(head -c 600 /dev/zero | od -An -tx1 -v | tr -d ' \\n') t/f",
+       "t/f", "umount t", failed, false, {}, "Could not write output file: No space left on device\n"},
   };
   const std::vector<std::string> numbers = {"10", "5", "3", "2", "4", "-1", "-1"};
   const std::string expected = library_file({"10", "5", "3", "2", "4", "-1", "-1", ""}, 7);
@@ -260,31 +290,57 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
     // The sanitizers' runtime needs descriptors of its own.
     if (!c.limits.empty()) continue;
 #endif
+#if defined(TOOL_UNDER_EMULATOR)
+    // The emulator needs /proc.
+    if (!c.wrapper.empty()) continue;
+#endif
     std::filesystem::remove_all(directory_);
     ASSERT_EQ(mkdir(directory_.c_str(), 0755), 0);
     write_file(directory_ + "/f", "old\n");
-    ASSERT_EQ(shell(directory_, c.setup.empty() ? "true" : c.setup), "");
+    const std::string set_up = shell(directory_, c.setup.empty() ? "true" : c.setup);
+    if (!set_up.empty()) {
+      ADD_FAILURE() << set_up;
+      if (!c.cleanup.empty()) shell(directory_, c.cleanup);
+      continue;
+    }
+    const std::string path = directory_ + "/" + c.name;
     const std::string identity = "stat -c '%u:%g %a' '" + c.name +
-                                 "' && getfattr -d -m - -e hex '" + c.name + "' && lsattr '" +
-                                 c.name + "' | cut -d' ' -f1";
+                                 "' && getfattr -d -m - -e hex '" + c.name + "' && lsattr -p '" +
+                                 c.name + "' | cut -d' ' -f1-2";
     const std::string before = shell(directory_, identity);
-    const std::string listing = shell(directory_, "ls -A . t 2>/dev/null");
+    const std::string listing = shell(directory_, "ls -A . t m s u 2>/dev/null");
+    struct stat old_file;
+    ASSERT_EQ(stat(path.c_str(), &old_file), 0);
     run_options options = c.as_nobody ? as_nobody() : run_options{};
     options.limits = c.limits;
+    if (c.standard_output_on_file) options.standard_output_file = path;
     std::vector<std::string> arguments = {"--seed=7"};
     arguments.insert(arguments.end(), numbers.begin(), numbers.end());
-    arguments.push_back(directory_ + "/" + c.name);
-    const process_result result = run(arguments, options);
-    EXPECT_EQ(result.exit_status, c.message.empty() ? 0 : 1);
+    arguments.push_back(path);
+    process_result result;
+    if (c.wrapper.empty()) {
+      result = run(arguments, options);
+    } else {
+      std::vector<std::string> command = c.wrapper;
+      command.push_back(tool_);
+      command.insert(command.end(), arguments.begin(), arguments.end());
+      result = run_process(command[0], command, options);
+    }
+    EXPECT_EQ(result.exit_status, c.expected == failed ? 1 : 0);
     EXPECT_EQ(result.standard_error, c.message);
-    EXPECT_EQ(read_file(directory_ + "/" + c.name), c.message.empty() ? expected : "old\n");
+    EXPECT_EQ(read_file(path), c.expected == failed ? "old\n" : expected);
     EXPECT_EQ(shell(directory_, identity), before);
+    struct stat new_file;
+    ASSERT_EQ(stat(path.c_str(), &new_file), 0);
+    EXPECT_EQ(new_file.st_ino != old_file.st_ino, c.expected == replaced)
+        << (c.expected == replaced ? "not replaced" : "replaced");
     // Another name of the file, where a case makes one, sees the same bytes.
     if (std::filesystem::exists(directory_ + "/g")) {
-      EXPECT_EQ(read_file(directory_ + "/g"), read_file(directory_ + "/" + c.name));
+      EXPECT_EQ(read_file(directory_ + "/g"), read_file(path));
     }
     if (c.as_nobody) tool_ = TOOL_PATH;
-    EXPECT_EQ(shell(directory_, "ls -A . t 2>/dev/null"), listing) << "something left beside";
+    EXPECT_EQ(shell(directory_, "ls -A . t m s u 2>/dev/null"), listing)
+        << "something left beside";
     if (!c.cleanup.empty()) {
       EXPECT_EQ(shell(directory_, c.cleanup), "");
     }

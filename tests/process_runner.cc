@@ -57,7 +57,9 @@ process_result run_process(const std::string& program, const std::vector<std::st
     if (getppid() != parent) _exit(127);
     // The child starts with the three standard streams only.
     const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    const int out = open(out_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int out = options.standard_output_file.empty()
+                        ? open(out_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC)
+                        : open(options.standard_output_file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     const int err = open(err_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     dup2(in, 0);
     dup2(out, 1);

@@ -29,6 +29,9 @@ struct run_options {
   int group_id = -1;
   // Resource limits (RLIMIT_..., value) set in the child before it starts.
   std::vector<std::pair<int, rlim_t>> limits;
+  // When not empty, the child's standard output is this file, opened for
+  // appending, and nothing of it is captured.
+  std::string standard_output_file;
   // Starts the child with standard error closed.
   bool close_standard_error = false;
   // When above 0, SIGKILL is sent to the child this long after it started.
