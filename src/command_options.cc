@@ -11,6 +11,25 @@ namespace {
 
 constexpr std::string_view k_seed_rule = "a whole number from 0 to 4294967295";
 
+// `text` with every byte that is not printable ASCII, and the backslash,
+// written as an escape (\x1b, \\), so that a message cannot drive the
+// terminal it is shown on.
+std::string printable(std::string_view text) {
+  static constexpr char k_hex[] = "0123456789abcdef";
+  std::string shown;
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (byte == '\\') {
+      shown += "\\\\";
+    } else if (byte >= 0x20 && byte < 0x7f) {
+      shown += character;
+    } else {
+      shown += {'\\', 'x', k_hex[byte >> 4], k_hex[byte & 15]};
+    }
+  }
+  return shown;
+}
+
 }  // namespace
 
 std::optional<uint32_t> parse_seed(const char* text) {
@@ -46,7 +65,7 @@ std::optional<std::string> parse_command_options(int argc, const char* const* ar
       value = option.data() + std::strlen("--seed=");
     } else {
       // Only the name: the rest of the argument may be anything at all.
-      return "Unknown option " + std::string(option.substr(0, option.find('='))) +
+      return "Unknown option " + printable(option.substr(0, option.find('='))) +
              " (--help lists the options)";
     }
     if (options->seed) return std::string("Option --seed is given twice");

@@ -191,6 +191,8 @@ TEST_F(CommandLine, BadOptionsAreRefusedBeforeTheFileIsTouched) {
       {{"--seeds=1"}, "Unknown option --seeds (--help lists the options)\n"},
       {{"--frob"}, "Unknown option --frob (--help lists the options)\n"},
       {{"--seed=3", "--5"}, "Unknown option --5 (--help lists the options)\n"},
+      {{"--\x1b]2;x\x07\\\xc3\xa9=\x1b"},
+       "Unknown option --\\x1b]2;x\\x07\\\\\\xc3\\xa9 (--help lists the options)\n"},
   };
   for (const auto& c : cases) {
     write_file(output_, "precious\n");
@@ -251,6 +253,14 @@ TEST_F(CommandLine, OptionsOnlyLeadTheCommandLine) {
   }
   std::filesystem::current_path(old_directory);
   EXPECT_TRUE(std::filesystem::exists(directory_ + "/--help"));
+  // Help and the version that cannot be written are failures.
+  run_options full;
+  full.standard_output_file = "/dev/full";
+  for (const char* option : {"--help", "--version"}) {
+    const process_result result = run({option}, full);
+    EXPECT_EQ(result.exit_status, 1) << option;
+    EXPECT_EQ(result.standard_error, "Could not write standard output: No space left on device\n");
+  }
 }
 
 }  // namespace
