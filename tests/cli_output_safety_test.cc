@@ -221,7 +221,7 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
     return folders;
   }();
   const std::string no_proc = "mount -t tmpfs none /proc && exec \"$0\" \"$@\"";
-  enum way { replaced, in_place, failed };
+  enum way { replaced, in_place, failed, refused };
   const struct {
     const char* what;
     std::string setup;  // run in the test's folder, on the file f
@@ -267,6 +267,10 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
        "truncate -s 120M img && mkfs.btrfs -q img >/dev/null && mkdir m && mount -o loop img m && "
        "mv f m/f && touch m/g && mount --bind m/f m/g",
        "m/f", "umount m/g && umount m", in_place},
+      {"flags on btrfs, which extended flags do not show",
+       "truncate -s 120M img && mkfs.btrfs -q img >/dev/null && mkdir m && mount -o loop img m && "
+       "touch m/f && chattr +C m/f && cat f > m/f && rm f",
+       "m/f", "umount m", replaced},
       {"project and flags on XFS", "truncate -s 320M img && mkfs.xfs -q img && mkdir m && "
            "mount -o loop img m && mv f m/f && xfs_io -c 'chproj 42' -c 'chattr +Sd' m/f",
        "m/f", "umount m", replaced},
@@ -281,6 +285,8 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
        "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=4 tmpfs t && mv f t/f && "
        "setfattr -n user.note -v 0x$(head -c 600 /dev/zero | od -An -tx1 -v | tr -d ' \\n') t/f",
        "t/f", "umount t", failed, false, {}, "Could not write output file: No space left on device\n"},
+      {"new path, no inode free", "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=1 tmpfs t",
+       "t/n", "umount t", refused, false, {}, "Could not open output file\n"},
   };
   const std::vector<std::string> numbers = {"10", "5", "3", "2", "4", "-1", "-1"};
   const std::string expected = library_file({"10", "5", "3", "2", "4", "-1", "-1", ""}, 7);
@@ -311,7 +317,7 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
     const std::string before = shell(directory_, identity);
     const std::string listing = shell(directory_, "ls -A . t m s u 2>/dev/null");
     struct stat old_file;
-    ASSERT_EQ(stat(path.c_str(), &old_file), 0);
+    ASSERT_EQ(stat(path.c_str(), &old_file), c.expected == refused ? -1 : 0);
     run_options options = c.as_nobody ? as_nobody() : run_options{};
     options.limits = c.limits;
     if (c.standard_output_on_file) options.standard_output_file = path;
@@ -327,8 +333,14 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
       command.insert(command.end(), arguments.begin(), arguments.end());
       result = run_process(command[0], command, options);
     }
-    EXPECT_EQ(result.exit_status, c.expected == failed ? 1 : 0);
+    const bool fails = c.expected == failed || c.expected == refused;
+    EXPECT_EQ(result.exit_status, fails ? 1 : 0);
     EXPECT_EQ(result.standard_error, c.message);
+    if (c.expected == refused) {
+      EXPECT_FALSE(std::filesystem::exists(path));
+      EXPECT_EQ(shell(directory_, c.cleanup), "");
+      continue;
+    }
     EXPECT_EQ(read_file(path), c.expected == failed ? "old\n" : expected);
     EXPECT_EQ(shell(directory_, identity), before);
     struct stat new_file;
