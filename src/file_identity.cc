@@ -52,8 +52,12 @@ int attributes_of(int descriptor, attribute_list* attributes) {
   return 0;
 }
 
-// Whether `error` says that a file system has no such flags at all.
-bool has_no_flags(int error) { return error == ENOTTY || error == ENOTSUP || error == EINVAL; }
+// Whether `error` says that a file system has no such flags at all, or that
+// the system does not know the request (as qemu-user answers for requests
+// it does not translate).
+bool has_no_flags(int error) {
+  return error == ENOTTY || error == ENOTSUP || error == EINVAL || error == ENOSYS;
+}
 
 // The inode flags of the file open at `descriptor` into `*flags`, nothing
 // where the file system has none. Returns 0 or the errno value.
