@@ -16,6 +16,7 @@ install(TARGETS init_bicluster_core EXPORT init_bicluster_targets
 )
 # The public interface; the other headers stay private to the library.
 install(FILES
+  src/bicluster_set.h
   src/init_bicluster.h
   src/output_sink.h
   src/run_params.h

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -256,11 +257,11 @@ struct batch_rows {
 // themselves. Once it holds most rows, most draws miss: the whole batch is
 // tested first, and only the draws that hit a free row are taken in order
 // (a row can be drawn twice in one batch).
-template <typename table_type>
+template <typename table_type, typename writer_type>
 [[gnu::always_inline]] inline void draw_free_rows(int64_t size, int64_t held, int64_t num_rows,
                                                   table_type& table, const row_reducer& to_row,
                                                   rand_generator& random, batch_rows& scratch,
-                                                  record_writer& writer) {
+                                                  writer_type& writer) {
   uint32_t* const rows = scratch.rows;
   int64_t count = 0;
   while (count < size && !writer.failed()) {
@@ -326,26 +327,29 @@ struct bicluster_generator::workspace {
 };
 
 bicluster_generator::bicluster_generator(const run_params& params, uint32_t seed)
-    : params_(params), seed_(seed), writer_(params) {}
+    : params_(params), seed_(seed), writer_(params), collector_(params) {}
 
 bicluster_generator::~bicluster_generator() = default;
 
-shortage bicluster_generator::prepare() {
+shortage bicluster_generator::prepare(output_form form) {
   if (!table_.allocate(params_)) return shortage::row_table;
-  if (!writer_.allocate_column_line()) return shortage::column_list;
+  if (form == output_form::text && !writer_.allocate_column_line()) return shortage::column_list;
   workspace_.reset(new (std::nothrow) workspace(seed_));
-  if (workspace_ == nullptr || !writer_.allocate_buffer()) return shortage::buffers;
-  return shortage::none;
+  if (workspace_ == nullptr) return shortage::buffers;
+  const bool buffered =
+      form == output_form::text ? writer_.allocate_buffer() : collector_.allocate();
+  return buffered ? shortage::none : shortage::buffers;
 }
 
 namespace {
 
 // Writes the records of `params`: for each bicluster its size, then its free
-// rows, through `table`, whose stamps or bits it keeps.
-template <typename table_type>
+// rows, through `table`, whose stamps or bits it keeps. `writer` is a
+// record_writer or a row_collector: anything with their four calls.
+template <typename table_type, typename writer_type>
 [[gnu::always_inline]] inline void generate_records(const run_params& params, table_type& table,
                                                     rand_generator& random, batch_rows& scratch,
-                                                    record_writer& writer) {
+                                                    writer_type& writer) {
   const row_reducer to_row(static_cast<uint32_t>(params.num_rows));
   // 64-bit arithmetic: the spread of sizes can reach 2^32, and a size can sit
   // at the least 32-bit value before the fixed row is taken off it.
@@ -367,52 +371,63 @@ template <typename table_type>
 // processors with AVX2, which also have BMI1, BMI2 and POPCNT; there the
 // reductions take eight rows an instruction and shifts need no count
 // register. Other processors run the portable loop.
-template <typename table_type>
+template <typename table_type, typename writer_type>
 void generate_plain(const run_params& params, table_type& table, rand_generator& random,
-                    batch_rows& scratch, record_writer& writer) {
+                    batch_rows& scratch, writer_type& writer) {
   generate_records(params, table, random, scratch, writer);
 }
 
 #if defined(__x86_64__)
-template <typename table_type>
+template <typename table_type, typename writer_type>
 __attribute__((target("avx2,bmi,bmi2,popcnt"))) void generate_wide(const run_params& params,
                                                                    table_type& table,
                                                                    rand_generator& random,
                                                                    batch_rows& scratch,
-                                                                   record_writer& writer) {
+                                                                   writer_type& writer) {
   generate_records(params, table, random, scratch, writer);
 }
 #endif
 
 }  // namespace
 
-template <typename table_type>
-void bicluster_generator::generate(table_type& table) {
+template <typename table_type, typename writer_type>
+void bicluster_generator::generate(table_type& table, writer_type& writer) {
 #if defined(__x86_64__)
   if (selected_vector_path() != vector_path::baseline) {
-    generate_wide(params_, table, workspace_->random, workspace_->scratch, writer_);
+    generate_wide(params_, table, workspace_->random, workspace_->scratch, writer);
     return;
   }
 #endif
-  generate_plain(params_, table, workspace_->random, workspace_->scratch, writer_);
+  generate_plain(params_, table, workspace_->random, workspace_->scratch, writer);
+}
+
+template <typename writer_type>
+void bicluster_generator::generate_with(writer_type& writer) {
+  if (table_.table_layout() == row_stamp::layout::bits) {
+    bit_table table(table_);
+    generate(table, writer);
+  } else if (table_.entry_size() == sizeof(uint8_t)) {
+    stamp_table<uint8_t> table(table_);
+    generate(table, writer);
+  } else if (table_.entry_size() == sizeof(uint16_t)) {
+    stamp_table<uint16_t> table(table_);
+    generate(table, writer);
+  } else {
+    stamp_table<uint32_t> table(table_);
+    generate(table, writer);
+  }
 }
 
 int bicluster_generator::write(output_sink& sink) {
   writer_.attach(sink);
-  if (table_.table_layout() == row_stamp::layout::bits) {
-    bit_table table(table_);
-    generate(table);
-  } else if (table_.entry_size() == sizeof(uint8_t)) {
-    stamp_table<uint8_t> table(table_);
-    generate(table);
-  } else if (table_.entry_size() == sizeof(uint16_t)) {
-    stamp_table<uint16_t> table(table_);
-    generate(table);
-  } else {
-    stamp_table<uint32_t> table(table_);
-    generate(table);
-  }
+  generate_with(writer_);
   return writer_.finish();
+}
+
+int bicluster_generator::visit(bicluster_visitor& visitor) {
+  collector_.attach(visitor);
+  generate_with(collector_);
+  return collector_.stopped() ? ECANCELED : 0;
 }
 
 }  // namespace init_bicluster

@@ -8,6 +8,7 @@
 #include "output_sink.h"
 #include "rand_generator.h"
 #include "record_writer.h"
+#include "row_collector.h"
 #include "row_stamp.h"
 #include "run_params.h"
 
@@ -15,6 +16,9 @@ namespace init_bicluster {
 
 // What a run could not be given memory for.
 enum class shortage { none, row_table, column_list, buffers };
+
+// What a run makes: the text of the file, or each bicluster's rows.
+enum class output_form { text, rows };
 
 // One run's generation. `prepare` takes every piece of memory the run draws
 // and writes with, so that a run short of memory fails before its output is
@@ -30,10 +34,11 @@ class bicluster_generator {
   bicluster_generator& operator=(const bicluster_generator&) = delete;
   ~bicluster_generator();
 
-  // Takes the row table, the output buffer, the ready-made column list and
-  // the generator's blocks. Returns shortage::none, or the first of them that
-  // could not be had. Requires that it was not called before.
-  shortage prepare();
+  // Takes the row table, the generator's blocks and, for text, the output
+  // buffer and the ready-made column list, or, for rows, room for the free
+  // rows of the largest bicluster. Returns shortage::none, or the first of
+  // them that could not be had. Requires that it was not called before.
+  shortage prepare(output_form form = output_form::text);
 
   // Writes the params.num_biclusters records (none when it is 0 or less) to
   // `sink`. For each bicluster in turn it takes one value for the size,
@@ -45,16 +50,25 @@ class bicluster_generator {
   // earlier `write`.
   int write(output_sink& sink);
 
+  // Draws the same biclusters as `write`, in the same order, and hands each
+  // one's index and free rows in the order drawn to `visitor`. Returns 0, or
+  // ECANCELED when the visitor stopped the run. Requires a successful
+  // prepare(output_form::rows) and no earlier `write` or `visit`.
+  int visit(bicluster_visitor& visitor);
+
  private:
   struct workspace;
 
-  template <typename table_type>
-  void generate(table_type& table);
+  template <typename writer_type>
+  void generate_with(writer_type& writer);
+  template <typename table_type, typename writer_type>
+  void generate(table_type& table, writer_type& writer);
 
   const run_params& params_;
   const uint32_t seed_;
   row_stamp table_;
   record_writer writer_;
+  row_collector collector_;
   std::unique_ptr<workspace> workspace_;
 };
 

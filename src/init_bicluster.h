@@ -5,11 +5,15 @@
 //   if (auto refusal = init_bicluster::check_run_params(params)) { ... }
 //   init_bicluster::string_sink sink;   // or a sink of your own
 //   int error = init_bicluster::write_biclusters(params, seed, sink);
+//
+// bicluster_set.h, included here, draws the same biclusters into memory and
+// reads bicluster files back.
 #ifndef INIT_BICLUSTER_INIT_BICLUSTER_H_
 #define INIT_BICLUSTER_INIT_BICLUSTER_H_
 
 #include <cstdint>
 
+#include "bicluster_set.h"
 #include "init_bicluster_version.h"
 #include "output_sink.h"
 #include "run_params.h"

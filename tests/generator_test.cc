@@ -72,14 +72,42 @@ std::vector<known_answer> read_known_answers(const std::string& table) {
   return answers;
 }
 
+// The run drawn into memory is what reading `text`, its file, gives (with
+// the dimensions given, and inferred where the file tells them), and writes
+// `text` again.
+void expect_drawn_as_written(const run_params& params, uint32_t seed, const std::string& text) {
+  bicluster_set drawn;
+  ASSERT_EQ(draw_biclusters(params, seed, drawn), 0);
+  string_sink written;
+  EXPECT_EQ(write_biclusters(drawn, written), 0);
+  EXPECT_TRUE(written.text() == text) << "written from memory";
+  bicluster_set read;
+  const std::optional<std::string> refusal =
+      read_biclusters(text, read, params.num_rows, params.num_columns);
+  ASSERT_FALSE(refusal.has_value()) << *refusal;
+  // An empty file tells no fixed row or column, and no file a column count
+  // below 0.
+  if (params.num_biclusters > 0 && params.num_columns >= 0) {
+    EXPECT_TRUE(read == drawn) << "read back";
+  } else {
+    EXPECT_EQ(read.offsets, drawn.offsets);
+    EXPECT_EQ(read.rows, drawn.rows);
+  }
+  if (params.num_biclusters > 0 && params.fixed_column < params.num_columns - 1) {
+    ASSERT_FALSE(read_biclusters(text, read).has_value());
+    EXPECT_EQ(read.num_columns, std::max(params.num_columns, 0));
+    EXPECT_EQ(read.offsets, drawn.offsets);
+  }
+}
+
 // NAME.txt holds the exact file of each line of cases.tsv.
 TEST(Generator, WritesTheKnownAnswersExactly) {
   const std::vector<known_answer> answers = read_known_answers("cases.tsv");
   for (const known_answer& answer : answers) {
     ASSERT_FALSE(check_run_params(answer.params).has_value()) << answer.name;
-    EXPECT_EQ(generate(answer.params, answer.seed),
-              read_file(std::string(TEST_DATA_DIR) + "/" + answer.name + ".txt"))
-        << answer.name;
+    const std::string known = read_file(std::string(TEST_DATA_DIR) + "/" + answer.name + ".txt");
+    EXPECT_EQ(generate(answer.params, answer.seed), known) << answer.name;
+    expect_drawn_as_written(answer.params, answer.seed, known);
   }
   EXPECT_EQ(answers.size(), 7u);
 }
@@ -129,11 +157,15 @@ std::string generate_reference(const run_params& params, uint32_t seed) {
   return result;
 }
 
+// The file of `params` and `seed` is the model's, and the same run drawn into
+// memory is what reading that file gives, and writes the same bytes.
 void expect_same_as_reference(const run_params& params, uint32_t seed) {
-  ASSERT_EQ(generate(params, seed), generate_reference(params, seed))
+  const std::string text = generate(params, seed);
+  ASSERT_EQ(text, generate_reference(params, seed))
       << "seed " << seed << ", arguments " << params.num_rows << " " << params.num_columns << " "
       << params.num_biclusters << " " << params.min_rows << " " << params.max_rows << " "
       << params.fixed_row << " " << params.fixed_column;
+  expect_drawn_as_written(params, seed, text);
 }
 
 // Random argument sets around the boundaries: sizes at and below zero, every
@@ -229,6 +261,12 @@ TEST_P(LargeRuns, MatchTheirLengthAndDigest) {
     EXPECT_EQ(write_biclusters(answer.params, answer.seed, sink), 0) << answer.name;
     EXPECT_EQ(std::to_string(sink.length()), answer.more[0]) << answer.name;
     EXPECT_EQ(sink.hex_digest(), answer.more[1]) << answer.name;
+    // The same run drawn into memory, then written.
+    bicluster_set drawn;
+    ASSERT_EQ(draw_biclusters(answer.params, answer.seed, drawn), 0) << answer.name;
+    digest_sink from_memory;
+    EXPECT_EQ(write_biclusters(drawn, from_memory), 0) << answer.name;
+    EXPECT_EQ(from_memory.hex_digest(), answer.more[1]) << answer.name << ", from memory";
   }
   EXPECT_EQ(answers.size(), 5u);
 }

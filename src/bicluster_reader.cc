@@ -1,0 +1,333 @@
+// The strict reader of bicluster files.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "bicluster_set.h"
+#include "file_io.h"
+
+namespace init_bicluster {
+
+namespace {
+
+// How much of what was found instead a message shows.
+constexpr std::size_t k_shown_bytes = 24;
+
+// A number as printf's "%d" writes it: an optional minus sign, then "0" or
+// digits that do not begin with 0; within the 32-bit range.
+bool parse_number(const char*& at, const char* end, int32_t* value) {
+  const char* p = at;
+  const bool negative = p < end && *p == '-';
+  p += negative;
+  if (p == end || *p < '0' || *p > '9') return false;
+  if (*p == '0') {
+    // "0" alone; never "-0" nor a leading zero.
+    if (negative || (p + 1 < end && p[1] >= '0' && p[1] <= '9')) return false;
+    *value = 0;
+    at = p + 1;
+    return true;
+  }
+  int64_t number = 0;
+  const char* const first = p;
+  while (p < end && *p >= '0' && *p <= '9') {
+    number = number * 10 + (*p - '0');
+    if (++p - first > 10) return false;
+  }
+  if (negative) number = -number;
+  if (number < INT32_MIN || number > INT32_MAX) return false;
+  *value = static_cast<int32_t>(number);
+  at = p;
+  return true;
+}
+
+class reader {
+ public:
+  reader(std::string_view text, bicluster_set& set, int32_t num_rows, int32_t num_columns)
+      : at_(text.data()), end_(text.data() + text.size()), set_(set), num_rows_(num_rows),
+        num_columns_(num_columns) {}
+
+  std::optional<std::string> read();
+
+ private:
+  // The message for line `line_`: `expected` was wanted at `at_`.
+  std::string refusal(const std::string& expected) const;
+  // The message when `*at_` is not `character`, or the end of the text.
+  bool expect(char character) {
+    if (at_ == end_ || *at_ != character) return false;
+    ++at_;
+    return true;
+  }
+  // A number alone on its line.
+  bool number_line(int32_t* value) {
+    return parse_number(at_, end_, value) && expect('\n');
+  }
+  std::optional<std::string> read_header(int32_t index);
+  std::optional<std::string> read_fixed_row(bool first);
+  std::optional<std::string> read_free_rows();
+  std::optional<std::string> read_fixed_column(bool first);
+  std::optional<std::string> read_columns(bool first);
+  // Whether `row` is already among the free rows of this bicluster; marks it.
+  bool seen(int32_t row);
+
+  const char* at_;
+  const char* const end_;
+  bicluster_set& set_;
+  const int32_t num_rows_;
+  const int32_t num_columns_;
+  int64_t line_ = 1;
+  int64_t largest_row_ = -1;
+  // The column list of the first record, its line feed included.
+  std::string_view column_line_;
+  int64_t column_line_number_ = 0;
+  // A bit per row, set for the rows of the bicluster being read.
+  std::vector<uint64_t> held_;
+};
+
+std::string reader::refusal(const std::string& expected) const {
+  std::string found;
+  if (at_ == end_) {
+    found = "the end of the file";
+  } else {
+    static constexpr char k_hex[] = "0123456789abcdef";
+    // Up to and with the next space or line feed.
+    const char* stop = at_;
+    while (stop < end_ && static_cast<std::size_t>(stop - at_) < k_shown_bytes) {
+      if (*stop++ == ' ' || stop[-1] == '\n') break;
+    }
+    found = "'";
+    for (const char* p = at_; p < stop; ++p) {
+      const auto byte = static_cast<unsigned char>(*p);
+      if (byte == '\n') {
+        found += "\\n";
+      } else if (byte >= 0x20 && byte < 0x7f && byte != '\\' && byte != '\'') {
+        found += *p;
+      } else {
+        found += {'\\', 'x', k_hex[byte >> 4], k_hex[byte & 15]};
+      }
+    }
+    const bool cut = stop < end_ && stop[-1] != ' ' && stop[-1] != '\n';
+    found += cut ? "...'" : "'";
+  }
+  return "line " + std::to_string(line_) + ": " + expected + ", found " + found;
+}
+
+std::optional<std::string> reader::read_header(int32_t index) {
+  static constexpr std::string_view k_word = "BICLUSTER ";
+  int32_t value = 0;
+  if (static_cast<std::size_t>(end_ - at_) < k_word.size() ||
+      std::memcmp(at_, k_word.data(), k_word.size()) != 0) {
+    return refusal("'BICLUSTER " + std::to_string(index) + "'");
+  }
+  at_ += k_word.size();
+  const char* const start = at_;
+  if (!parse_number(at_, end_, &value) || value != index) {
+    at_ = start;
+    return refusal("the bicluster index " + std::to_string(index));
+  }
+  if (!expect('\n')) return refusal("a line feed after the index");
+  ++line_;
+  return std::nullopt;
+}
+
+std::optional<std::string> reader::read_fixed_row(bool first) {
+  int32_t value = 0;
+  const char* const start = at_;
+  if (!number_line(&value)) {
+    at_ = start;
+    return refusal("the fixed row, a number alone on its line");
+  }
+  if (first) {
+    if (value < -1 || (num_rows_ != -1 && value >= num_rows_)) {
+      at_ = start;
+      return refusal(num_rows_ == -1 ? std::string("-1 or a row number")
+                                     : "-1 or a row number below " + std::to_string(num_rows_));
+    }
+    set_.fixed_row = value;
+    largest_row_ = std::max<int64_t>(largest_row_, value);
+  } else if (value != set_.fixed_row) {
+    at_ = start;
+    return refusal("the fixed row of every record, " + std::to_string(set_.fixed_row));
+  }
+  ++line_;
+  return std::nullopt;
+}
+
+bool reader::seen(int32_t row) {
+  const auto word = static_cast<std::size_t>(row) >> 6;
+  if (word >= held_.size()) held_.resize(std::max(word + 1, held_.size() * 2));
+  const uint64_t bit = uint64_t{1} << (row & 63);
+  const bool before = (held_[word] & bit) != 0;
+  held_[word] |= bit;
+  return before;
+}
+
+std::optional<std::string> reader::read_free_rows() {
+  const std::size_t first = set_.rows.size();
+  std::optional<std::string> refused;
+  while (!refused && at_ < end_ && *at_ != '\n') {
+    const char* const start = at_;
+    int32_t row = 0;
+    if (!parse_number(at_, end_, &row) || !expect(' ') || row < 0) {
+      at_ = start;
+      refused = refusal("a row number followed by one space");
+    } else if (num_rows_ != -1 && row >= num_rows_) {
+      at_ = start;
+      refused = refusal("a row number below " + std::to_string(num_rows_));
+    } else if (row == set_.fixed_row) {
+      at_ = start;
+      refused = refusal("a row other than the fixed row");
+    } else if (seen(row)) {
+      at_ = start;
+      refused = refusal("a row not listed before in this bicluster");
+    } else {
+      set_.rows.push_back(row);
+      largest_row_ = std::max<int64_t>(largest_row_, row);
+    }
+  }
+  // The marks of this bicluster's rows, cleared for the next.
+  for (std::size_t i = first; i < set_.rows.size(); ++i) {
+    held_[static_cast<std::size_t>(set_.rows[i]) >> 6] = 0;
+  }
+  if (refused) return refused;
+  if (!expect('\n')) return refusal("a row number followed by one space, or a line feed");
+  set_.offsets.push_back(static_cast<int64_t>(set_.rows.size()));
+  ++line_;
+  return std::nullopt;
+}
+
+std::optional<std::string> reader::read_fixed_column(bool first) {
+  int32_t value = 0;
+  const char* const start = at_;
+  if (!number_line(&value)) {
+    at_ = start;
+    return refusal("the fixed column, a number alone on its line");
+  }
+  if (first) {
+    set_.fixed_column = value;
+  } else if (value != set_.fixed_column) {
+    at_ = start;
+    return refusal("the fixed column of every record, " + std::to_string(set_.fixed_column));
+  }
+  ++line_;
+  return std::nullopt;
+}
+
+std::optional<std::string> reader::read_columns(bool first) {
+  if (!first) {
+    // The same bytes as the first record's list.
+    const std::size_t length = column_line_.size();
+    if (static_cast<std::size_t>(end_ - at_) < length ||
+        std::memcmp(at_, column_line_.data(), length) != 0) {
+      return refusal("the column list of line " + std::to_string(column_line_number_));
+    }
+    at_ += length;
+    ++line_;
+    return std::nullopt;
+  }
+  const char* const line_start = at_;
+  const int64_t fixed = set_.fixed_column;
+  const bool bounded = num_columns_ != -1;
+  // The columns are 0 upwards, the fixed one left out.
+  int64_t next = fixed == 0 ? 1 : 0;
+  int64_t last = -1;
+  while (at_ < end_ && *at_ != '\n' && !(bounded && next >= num_columns_)) {
+    const char* const start = at_;
+    int32_t column = 0;
+    if (!parse_number(at_, end_, &column) || !expect(' ') || column != next) {
+      at_ = start;
+      return refusal("column " + std::to_string(next) + " followed by one space");
+    }
+    last = next;
+    next += 1 + (next + 1 == fixed);
+  }
+  if (bounded && next >= num_columns_) {
+    if (!expect('\n')) return refusal("a line feed after the last column");
+  } else if (bounded || !expect('\n')) {
+    return refusal("column " + std::to_string(next) + " followed by one space");
+  }
+  if (!bounded) set_.num_columns = static_cast<int32_t>(last + 1);
+  column_line_ = std::string_view(line_start, static_cast<std::size_t>(at_ - line_start));
+  column_line_number_ = line_;
+  ++line_;
+  return std::nullopt;
+}
+
+std::optional<std::string> reader::read() {
+  set_ = bicluster_set{};
+  set_.num_columns = num_columns_ == -1 ? 0 : num_columns_;
+  set_.offsets.push_back(0);
+  if (num_rows_ > 0) held_.resize((static_cast<std::size_t>(num_rows_) + 63) / 64);
+  for (int64_t index = 0; at_ < end_; ++index) {
+    if (index > INT32_MAX) return refusal("the end of the file after the last bicluster");
+    const bool first = index == 0;
+    if (auto refused = read_header(static_cast<int32_t>(index))) return refused;
+    if (auto refused = read_fixed_row(first)) return refused;
+    if (auto refused = read_free_rows()) return refused;
+    if (auto refused = read_fixed_column(first)) return refused;
+    if (auto refused = read_columns(first)) return refused;
+  }
+  set_.num_rows = num_rows_ != -1 ? num_rows_ : static_cast<int32_t>(largest_row_ + 1);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> read_biclusters(std::string_view text, bicluster_set& set,
+                                           int32_t num_rows, int32_t num_columns) {
+  try {
+    reader file(text, set, num_rows < 0 ? -1 : num_rows, num_columns < 0 ? -1 : num_columns);
+    return file.read();
+  } catch (const std::bad_alloc&) {
+    return std::string("out of memory while reading the biclusters");
+  }
+}
+
+std::optional<std::string> read_bicluster_file(const std::string& path, bicluster_set& set,
+                                               int32_t num_rows, int32_t num_columns) {
+  const int descriptor = open_file(path, O_RDONLY | O_NOCTTY);
+  if (descriptor < 0) return path + ": " + std::strerror(errno);
+  struct stat info;
+  std::optional<std::string> result;
+  if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    const auto size = static_cast<std::size_t>(info.st_size);
+    void* const bytes = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
+    if (bytes != MAP_FAILED) {
+      madvise(bytes, size, MADV_SEQUENTIAL);
+      result = read_biclusters(std::string_view(static_cast<const char*>(bytes), size), set,
+                               num_rows, num_columns);
+      munmap(bytes, size);
+      ::close(descriptor);
+      return result;
+    }
+  }
+  // Not a regular file, or one that cannot be mapped: read it whole.
+  try {
+    std::string text;
+    char block[1 << 16];
+    for (;;) {
+      const ssize_t got = ::read(descriptor, block, sizeof block);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        result = path + ": " + std::strerror(errno);
+        break;
+      }
+      if (got == 0) {
+        result = read_biclusters(text, set, num_rows, num_columns);
+        break;
+      }
+      text.append(block, static_cast<std::size_t>(got));
+    }
+  } catch (const std::bad_alloc&) {
+    result = path + ": " + std::strerror(ENOMEM);
+  }
+  ::close(descriptor);
+  return result;
+}
+
+}  // namespace init_bicluster

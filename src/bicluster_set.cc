@@ -1,0 +1,86 @@
+#include "bicluster_set.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <span>
+
+#include "generator.h"
+#include "record_writer.h"
+
+namespace init_bicluster {
+
+namespace {
+
+// Appends each bicluster to a set whose room was taken beforehand.
+class set_filler final : public bicluster_visitor {
+ public:
+  explicit set_filler(bicluster_set& set) : set_(set) {}
+
+  bool visit(int32_t, const int32_t* free_rows, std::size_t count) override {
+    set_.rows.insert(set_.rows.end(), free_rows, free_rows + count);
+    set_.offsets.push_back(static_cast<int64_t>(set_.rows.size()));
+    return true;
+  }
+
+ private:
+  bicluster_set& set_;
+};
+
+}  // namespace
+
+int draw_biclusters(const run_params& params, uint32_t seed, bicluster_visitor& visitor) {
+  bicluster_generator generator(params, seed);
+  if (generator.prepare(output_form::rows) != shortage::none) return ENOMEM;
+  return generator.visit(visitor);
+}
+
+int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set) {
+  set = bicluster_set{};
+  set.num_rows = params.num_rows;
+  set.num_columns = params.num_columns;
+  set.fixed_row = params.fixed_row;
+  set.fixed_column = params.fixed_column;
+  const int64_t count = std::max<int32_t>(params.num_biclusters, 0);
+  const int64_t most = std::max<int64_t>(int64_t{params.max_rows} - (params.fixed_row != -1), 0);
+  try {
+    // The room for every row the run can draw, so that filling never moves
+    // the rows nor fails midway; the system gives pages only as they fill.
+    if (most > 0 && count > static_cast<int64_t>(set.rows.max_size()) / most) throw std::bad_alloc();
+    set.offsets.reserve(static_cast<std::size_t>(count) + 1);
+    set.rows.reserve(static_cast<std::size_t>(count * most));
+    set.offsets.push_back(0);
+  } catch (...) {
+    set = bicluster_set{};
+    return ENOMEM;
+  }
+  set_filler filler(set);
+  const int error = draw_biclusters(params, seed, filler);
+  if (error != 0) set = bicluster_set{};
+  return error;
+}
+
+int write_biclusters(const bicluster_set& set, output_sink& sink) {
+  run_params params;
+  params.num_rows = set.num_rows;
+  params.num_columns = set.num_columns;
+  params.num_biclusters = static_cast<int32_t>(set.size());
+  params.fixed_row = set.fixed_row;
+  params.fixed_column = set.fixed_column;
+  record_writer writer(params);
+  if (!writer.allocate_column_line() || !writer.allocate_buffer()) return ENOMEM;
+  writer.attach(sink);
+  // Rows are at least 0, so they read the same as unsigned numbers.
+  const auto* rows = reinterpret_cast<const uint32_t*>(set.rows.data());
+  for (std::size_t index = 0; index < set.size() && !writer.failed(); ++index) {
+    writer.begin_record(static_cast<int32_t>(index));
+    const auto first = static_cast<std::size_t>(set.offsets[index]);
+    const auto last = static_cast<std::size_t>(set.offsets[index + 1]);
+    writer.add_free_rows(std::span<const uint32_t>(rows + first, last - first));
+    writer.end_record();
+  }
+  const int error = writer.finish();
+  return error != 0 ? error : sink.close();
+}
+
+}  // namespace init_bicluster

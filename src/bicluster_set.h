@@ -1,0 +1,110 @@
+// Initial biclusters in memory: drawn without text in between, handed over
+// one at a time or collected whole, written as the tool's file, and read back
+// from such a file.
+//
+//   init_bicluster::bicluster_set set;
+//   if (init_bicluster::draw_biclusters(params, seed, set) != 0) { ... }
+//   for (std::size_t i = 0; i + 1 < set.offsets.size(); ++i) {
+//     // bicluster i: set.rows[set.offsets[i]] .. set.rows[set.offsets[i + 1] - 1]
+//   }
+#ifndef INIT_BICLUSTER_BICLUSTER_SET_H_
+#define INIT_BICLUSTER_BICLUSTER_SET_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "output_sink.h"
+#include "run_params.h"
+
+namespace init_bicluster {
+
+// A whole run of biclusters in compressed-row form. Bicluster i holds the
+// fixed row, when there is one, and its free rows rows[offsets[i]] to
+// rows[offsets[i + 1] - 1] in the order drawn; every bicluster takes every
+// column. The fixed row and fixed column are -1 when there is none.
+struct bicluster_set {
+  int32_t num_rows = 0;
+  int32_t num_columns = 0;
+  int32_t fixed_row = -1;
+  int32_t fixed_column = -1;
+  // One entry per bicluster and one more; offsets[0] is 0 and the last entry
+  // is rows.size(). Empty only in a value that was never filled.
+  std::vector<int64_t> offsets;
+  std::vector<int32_t> rows;
+
+  // The number of biclusters.
+  std::size_t size() const { return offsets.empty() ? 0 : offsets.size() - 1; }
+
+  bool operator==(const bicluster_set& other) const {
+    return num_rows == other.num_rows && num_columns == other.num_columns &&
+           fixed_row == other.fixed_row && fixed_column == other.fixed_column &&
+           offsets == other.offsets && rows == other.rows;
+  }
+};
+
+// Receives the biclusters of a run one at a time, as they are drawn.
+class bicluster_visitor {
+ public:
+  virtual ~bicluster_visitor() = default;
+
+  // Takes the bicluster `index` (from 0 upwards) and its `count` free rows
+  // in the order drawn; `free_rows` is valid only during the call. Returns
+  // whether the run goes on: false stops it before the next bicluster.
+  virtual bool visit(int32_t index, const int32_t* free_rows, std::size_t count) = 0;
+};
+
+// Draws the biclusters of `params` that the tool writes for `seed` (the same
+// rows in the same order, on every processor) and hands each to `visitor`.
+// Memory: the row table the tool uses, a few KiB, and room for the free rows
+// of the largest bicluster (4 bytes a row), whatever the number of
+// biclusters. Returns 0; ENOMEM, before drawing, when that memory cannot be
+// had; or ECANCELED when the visitor stopped the run. Requires params
+// accepted by check_run_params; params.output_filename is not used.
+int draw_biclusters(const run_params& params, uint32_t seed, bicluster_visitor& visitor);
+
+// Draws the same biclusters into `*set`, replacing what it held. The offsets
+// take 8 bytes a bicluster; the rows 4 bytes a free row, for which room for
+// the largest possible run (num_biclusters times the greatest free-row
+// count) is asked of the system before drawing, and only the pages the rows
+// fill are used. Returns 0, or ENOMEM before drawing when that cannot be
+// had (`*set` is then empty). Requires what draw_biclusters with a visitor
+// requires.
+int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set);
+
+// Writes `set` to `sink` and closes it, byte for byte as the tool writes the
+// file of the same run. Returns 0, ENOMEM, or the errno value of the sink's
+// first failed write or close. Requires a set that read_biclusters would
+// accept as written (as draw_biclusters and read_biclusters make).
+int write_biclusters(const bicluster_set& set, output_sink& sink);
+
+// Reads the bytes of a bicluster file into `*set`. Accepts exactly what the
+// tool writes: five-line records with indices from 0 upwards, the same
+// fixed-row line, fixed-column line and column list in every record, numbers
+// as printf's "%d" writes them within 32 bits, every listed number followed
+// by one space, line feeds only; a fixed row that is -1 or a row, free rows
+// that are rows, distinct and not the fixed row; the column list ascending
+// and holding every column but the fixed one. `num_rows` and `num_columns`,
+// when not -1, are what the rows and the column list are checked against;
+// when -1, they are taken as small as the file allows: one past the largest
+// row named (0 when none is), and the count of listed columns, plus one when
+// the fixed column falls among them (a fixed column just past the listed
+// ones is taken as outside the matrix). Returns nothing when the file was
+// read, or a message that names the line and what was expected there ("line
+// 8: a row number followed by one space, found 'x'"); `*set` is then
+// unspecified. Never reads outside `text`.
+std::optional<std::string> read_biclusters(std::string_view text, bicluster_set& set,
+                                           int32_t num_rows = -1, int32_t num_columns = -1);
+
+// Reads the bicluster file at `path` as read_biclusters reads its bytes; a
+// file that cannot be read gives a message that names the path and the
+// system's reason.
+std::optional<std::string> read_bicluster_file(const std::string& path, bicluster_set& set,
+                                               int32_t num_rows = -1, int32_t num_columns = -1);
+
+}  // namespace init_bicluster
+
+#endif  // INIT_BICLUSTER_BICLUSTER_SET_H_

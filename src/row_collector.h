@@ -1,0 +1,71 @@
+// Gathers the free rows of each bicluster as it is drawn and hands them to a
+// visitor, in place of formatting them.
+#ifndef INIT_BICLUSTER_ROW_COLLECTOR_H_
+#define INIT_BICLUSTER_ROW_COLLECTOR_H_
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+
+#include "bicluster_set.h"
+#include "run_params.h"
+
+namespace init_bicluster {
+
+// Takes the calls a record_writer takes while a run is drawn, and hands each
+// finished bicluster to a visitor; stops the run when the visitor says so.
+class row_collector {
+ public:
+  // Prepares for the biclusters of `params`; takes no memory yet. Requires
+  // params accepted by check_run_params.
+  explicit row_collector(const run_params& params);
+
+  row_collector(const row_collector&) = delete;
+  row_collector& operator=(const row_collector&) = delete;
+
+  // Takes room for the free rows of the largest bicluster the run can draw.
+  // Returns false when the memory cannot be had.
+  bool allocate();
+
+  // Hands everything from now on to `visitor`. Requires a successful
+  // `allocate` and a visitor that outlives the collector.
+  void attach(bicluster_visitor& visitor) { visitor_ = &visitor; }
+
+  // Starts the bicluster `index`.
+  void begin_record(int32_t index) {
+    index_ = index;
+    count_ = 0;
+  }
+
+  // Adds `rows` as the next free rows of the bicluster.
+  [[gnu::always_inline]] void add_free_rows(std::span<const uint32_t> rows) {
+    std::memcpy(rows_.get() + count_, rows.data(), rows.size_bytes());
+    count_ += rows.size();
+  }
+
+  // Hands the finished bicluster to the visitor.
+  void end_record() {
+    // Rows are below 2^31, so they read the same as signed numbers.
+    const auto* rows = reinterpret_cast<const int32_t*>(rows_.get());
+    // A run stopped after its last bicluster is whole.
+    if (!visitor_->visit(index_, rows, count_) && index_ + 1 < num_biclusters_) stopped_ = true;
+  }
+
+  // Whether the visitor stopped the run; from then on no bicluster is begun.
+  bool failed() const { return stopped_; }
+  bool stopped() const { return stopped_; }
+
+ private:
+  const std::size_t capacity_;
+  const int32_t num_biclusters_;
+  std::unique_ptr<uint32_t[]> rows_;
+  bicluster_visitor* visitor_ = nullptr;
+  int32_t index_ = 0;
+  std::size_t count_ = 0;
+  bool stopped_ = false;
+};
+
+}  // namespace init_bicluster
+
+#endif  // INIT_BICLUSTER_ROW_COLLECTOR_H_

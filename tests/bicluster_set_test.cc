@@ -1,0 +1,173 @@
+// Biclusters in memory: a run handed over one bicluster at a time and
+// stopped early, and the reader's refusals.
+#include "bicluster_set.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "init_bicluster.h"
+
+namespace init_bicluster {
+namespace {
+
+run_params small_run() {
+  run_params params;
+  params.num_rows = 50;
+  params.num_columns = 4;
+  params.num_biclusters = 6;
+  params.min_rows = 1;
+  params.max_rows = 9;
+  params.fixed_row = 3;
+  params.fixed_column = 2;
+  return params;
+}
+
+// Keeps the biclusters it is handed, and stops the run after `last`.
+class stopping_visitor final : public bicluster_visitor {
+ public:
+  explicit stopping_visitor(int32_t last) : last_(last) {}
+  bool visit(int32_t index, const int32_t* free_rows, std::size_t count) override {
+    indices.push_back(index);
+    rows.emplace_back(free_rows, free_rows + count);
+    return index < last_;
+  }
+  std::vector<int32_t> indices;
+  std::vector<std::vector<int32_t>> rows;
+
+ private:
+  int32_t last_;
+};
+
+TEST(DrawBiclusters, HandsOverEachBiclusterUntilTheVisitorStops) {
+  const run_params params = small_run();
+  bicluster_set whole;
+  ASSERT_EQ(draw_biclusters(params, 5, whole), 0);
+  for (const int32_t last : {0, 2, 5, 100}) {
+    stopping_visitor visitor(last);
+    // Stopping at the last bicluster stops nothing.
+    EXPECT_EQ(draw_biclusters(params, 5, visitor), last < 5 ? ECANCELED : 0) << last;
+    const std::size_t visited = static_cast<std::size_t>(std::min(last, 5) + 1);
+    ASSERT_EQ(visitor.indices.size(), visited) << last;
+    for (std::size_t i = 0; i < visited; ++i) {
+      EXPECT_EQ(visitor.indices[i], static_cast<int32_t>(i));
+      const std::vector<int32_t> expected(whole.rows.begin() + whole.offsets[i],
+                                          whole.rows.begin() + whole.offsets[i + 1]);
+      EXPECT_EQ(visitor.rows[i], expected) << last << ", bicluster " << i;
+    }
+  }
+}
+
+TEST(DrawBiclusters, ReportsMemoryThatCannotBeHad) {
+  run_params params = small_run();
+  params.num_rows = params.max_rows = params.min_rows = 2147483647;
+  params.num_biclusters = 2147483647;
+  params.fixed_row = -1;
+  bicluster_set set;
+  set.rows = {1, 2};
+  EXPECT_EQ(draw_biclusters(params, 1, set), ENOMEM);
+  EXPECT_TRUE(set.rows.empty());
+}
+
+// One line of each record of a good file changed at a time, and what the
+// reader says of it.
+TEST(ReadBiclusters, RefusesEachMalformedFormAtItsLine) {
+  const std::string record1 = "BICLUSTER 1\n3\n7 0 \n2\n0 1 3 \n";
+  const std::string good = "BICLUSTER 0\n3\n5 \n2\n0 1 3 \n" + record1;
+  const struct {
+    std::string text;
+    int32_t num_rows;
+    int32_t num_columns;
+    std::string message;  // empty: read
+  } cases[] = {
+      {good, -1, -1, ""},
+      {good, 8, 4, ""},
+      {"", -1, -1, ""},
+      {"BICLUSTER 1\n3\n5 \n2\n0 1 3 \n", -1, -1, "line 1: the bicluster index 0, found '1\\n'"},
+      {"BICLUSTER  0\n", -1, -1, "line 1: the bicluster index 0, found ' '"},
+      {"bicluster 0\n", -1, -1, "line 1: 'BICLUSTER 0', found 'bicluster '"},
+      {"BICLUSTER 0\r\n", -1, -1, "line 1: a line feed after the index, found '\\x0d\\n'"},
+      {"BICLUSTER 0\n+3\n", -1, -1, "line 2: the fixed row, a number alone on its line, found '+3\\n'"},
+      {"BICLUSTER 0\n03\n", -1, -1, "line 2: the fixed row, a number alone on its line, found '03\\n'"},
+      {"BICLUSTER 0\n-0\n", -1, -1, "line 2: the fixed row, a number alone on its line, found '-0\\n'"},
+      {"BICLUSTER 0\n-2\n", -1, -1, "line 2: -1 or a row number, found '-2\\n'"},
+      {"BICLUSTER 0\n3\n", 3, -1, "line 2: -1 or a row number below 3, found '3\\n'"},
+      {"BICLUSTER 0\n3\n5\n", -1, -1,
+       "line 3: a row number followed by one space, found '5\\n'"},
+      {"BICLUSTER 0\n3\n5  \n", -1, -1,
+       "line 3: a row number followed by one space, found ' '"},
+      {"BICLUSTER 0\n3\n2147483648 \n", -1, -1,
+       "line 3: a row number followed by one space, found '2147483648 '"},
+      {"BICLUSTER 0\n3\n-5 \n", -1, -1, "line 3: a row number followed by one space, found '-5 '"},
+      {"BICLUSTER 0\n3\n5 8 \n", 8, -1, "line 3: a row number below 8, found '8 '"},
+      {"BICLUSTER 0\n3\n5 3 \n", -1, -1, "line 3: a row other than the fixed row, found '3 '"},
+      {"BICLUSTER 0\n3\n5 1 5 \n", -1, -1,
+       "line 3: a row not listed before in this bicluster, found '5 '"},
+      {"BICLUSTER 0\n3\n5 \n2 \n", -1, -1,
+       "line 4: the fixed column, a number alone on its line, found '2 '"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 2 \n", -1, -1, "line 5: column 3 followed by one space, found '2 '"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3\n", -1, -1,
+       "line 5: column 3 followed by one space, found '3\\n'"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \n", -1, 5, "line 5: column 4 followed by one space, found '\\n'"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 4 \n", -1, 4,
+       "line 5: a line feed after the last column, found '4 '"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 ", -1, -1,
+       "line 5: column 4 followed by one space, found the end of the file"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \nBICLUSTER 1\n4\n", -1, -1,
+       "line 7: the fixed row of every record, 3, found '4\\n'"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \nBICLUSTER 1\n3\n\n-1\n", -1, -1,
+       "line 9: the fixed column of every record, 2, found '-1\\n'"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \nBICLUSTER 1\n3\n\n2\n0 1 \n", -1, -1,
+       "line 10: the column list of line 5, found '0 '"},
+      {good + "\n", -1, -1, "line 11: 'BICLUSTER 2', found '\\n'"},
+      {good + "BICLUSTER 2\n3\n\x01\xff \n", -1, -1,
+       "line 13: a row number followed by one space, found '\\x01\\xff '"},
+  };
+  for (const auto& c : cases) {
+    bicluster_set set;
+    const std::optional<std::string> refusal =
+        read_biclusters(c.text, set, c.num_rows, c.num_columns);
+    EXPECT_EQ(refusal.value_or(""), c.message) << c.text;
+  }
+}
+
+// What a file leaves open is taken as small as it allows; what it writes
+// back is its own bytes.
+TEST(ReadBiclusters, InfersTheSmallestMatrixAndWritesTheFileBack) {
+  const struct {
+    std::string text;
+    int32_t num_rows, num_columns, fixed_row, fixed_column;
+    std::vector<int64_t> offsets;
+    std::vector<int32_t> rows;
+  } cases[] = {
+      {"", 0, 0, -1, -1, {0}, {}},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \nBICLUSTER 1\n3\n7 0 \n2\n0 1 3 \n", 8, 4, 3, 2, {0, 1, 3},
+       {5, 7, 0}},
+      {"BICLUSTER 0\n9\n\n3\n0 1 2 \n", 10, 3, 9, 3, {0, 0}, {}},
+      {"BICLUSTER 0\n-1\n\n0\n1 2 \n", 0, 3, -1, 0, {0, 0}, {}},
+      {"BICLUSTER 0\n-1\n4 \n-7\n\n", 5, 0, -1, -7, {0, 1}, {4}},
+  };
+  for (const auto& c : cases) {
+    bicluster_set set;
+    ASSERT_FALSE(read_biclusters(c.text, set).has_value()) << c.text;
+    EXPECT_EQ(set.num_rows, c.num_rows) << c.text;
+    EXPECT_EQ(set.num_columns, c.num_columns) << c.text;
+    EXPECT_EQ(set.fixed_row, c.fixed_row) << c.text;
+    EXPECT_EQ(set.fixed_column, c.fixed_column) << c.text;
+    EXPECT_EQ(set.offsets, c.offsets) << c.text;
+    EXPECT_EQ(set.rows, c.rows) << c.text;
+    string_sink written;
+    EXPECT_EQ(write_biclusters(set, written), 0);
+    EXPECT_EQ(written.text(), c.text);
+  }
+  bicluster_set set;
+  EXPECT_EQ(read_bicluster_file("/nonexistent/b", set).value_or(""),
+            "/nonexistent/b: No such file or directory");
+  ASSERT_FALSE(read_bicluster_file(std::string(TEST_DATA_DIR) + "/example.txt", set));
+  EXPECT_EQ(set.size(), 2u);
+}
+
+}  // namespace
+}  // namespace init_bicluster
