@@ -4,7 +4,10 @@
 // command line after the program name, options included. The
 // run goes through the real run control into memory, and its outcome is
 // compared with an independent statement of the rules and, for an accepted
-// run, with the straightforward model's file byte for byte.
+// run, with the straightforward model's file byte for byte, and with the same
+// run drawn into memory. The whole input is also given to the reader of
+// bicluster files, which must read it or refuse it, and write back what it
+// reads byte for byte.
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "bicluster_file_check.h"
+#include "bicluster_set.h"
 #include "init_bicluster_version.h"
 #include "memory_environment.h"
 #include "record_writer.h"
@@ -74,6 +78,34 @@ std::string with_value(const char* name, int32_t value) {
 
 expectation refused(std::string message) { return {1, "", message + "\n", {}, {}}; }
 
+// An option as a refusal shows it: bytes outside printable ASCII, and the
+// backslash, as \xHH and \\.
+std::string shown(const std::string& option) {
+  std::string text;
+  char escape[5];
+  for (const unsigned char byte : option) {
+    if (byte == '\\') {
+      text += "\\\\";
+    } else if (byte < 0x20 || byte > 0x7e) {
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      text += escape;
+    } else {
+      text += static_cast<char>(byte);
+    }
+  }
+  return text;
+}
+
+// Any bytes are read or refused; what is read writes back as the same bytes.
+void check_reader(std::string_view text, int32_t num_rows, int32_t num_columns) {
+  bicluster_set set;
+  if (read_biclusters(text, set, num_rows, num_columns)) return;
+  string_sink written;
+  if (write_biclusters(set, written) != 0 || written.text() != text) {
+    fail("a file that was read writes back otherwise");
+  }
+}
+
 expectation expected_outcome(const std::vector<std::string>& argv) {
   const std::string rule = "a whole number from 0 to 4294967295";
   std::size_t next = 1;
@@ -92,7 +124,7 @@ expectation expected_outcome(const std::vector<std::string>& argv) {
     } else if (option.rfind("--seed=", 0) == 0) {
       value = option.substr(7);
     } else {
-      return refused("Unknown option " + option.substr(0, option.find('=')) +
+      return refused("Unknown option " + shown(option.substr(0, option.find('='))) +
                      " (--help lists the options)");
     }
     if (seed) return refused("Option --seed is given twice");
@@ -163,6 +195,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   std::vector<std::string> arguments = {"init_bicluster"};
   const char* text = reinterpret_cast<const char*>(data + 2);
   const std::size_t length = size - 2;
+  check_reader({text, length}, -1, -1);
+  check_reader({text, length}, data[1] % 16, injection % 16);
   std::size_t start = 0;
   while (start <= length && arguments.size() < k_most_arguments) {
     std::size_t end = start;
@@ -222,6 +256,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (environment.text != model) {
     const std::string problem = check_bicluster_file(environment.text, *expected.params);
     fail(problem.empty() ? "the file differs from the model's" : problem.c_str());
+  }
+  bicluster_set drawn;
+  bicluster_set read;
+  if (draw_biclusters(*expected.params, expected.seed.value_or(clock_seed), drawn) != 0 ||
+      read_biclusters(model, read, expected.params->num_rows, expected.params->num_columns) ||
+      read.offsets != drawn.offsets || read.rows != drawn.rows) {
+    fail("the run drawn into memory is not what its file reads as");
   }
   return 0;
 }
