@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Builds init_bicluster in Release and times it against the straightforward
 baseline (and a numpy script) on six workloads: runs alternate side by side,
-each pair of runs shares a seed, and medians are reported.
+each pair of runs shares a seed, and medians are reported. The library's
+in-memory calls are timed beside the tool: the same runs drawn into memory
+(collected whole, and handed over one bicluster at a time), and the tool's
+file read back.
 
 Usage: python3 bench/run.py [--runs N] [--skip-baseline]
 """
@@ -36,7 +39,8 @@ WORKLOADS = [
 def build():
     subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
                     "-DINIT_BICLUSTER_BENCH=ON"], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", BUILD, "--target", "init_bicluster", "bicluster_baseline"],
+    subprocess.run(["cmake", "--build", BUILD, "--target", "init_bicluster", "bicluster_baseline",
+                    "memory_runs"],
                    check=True, stdout=subprocess.DEVNULL)
 
 
@@ -67,10 +71,11 @@ def main():
     build()
     tool = os.path.join(BUILD, "init_bicluster")
     baseline = os.path.join(BUILD, "bench", "bicluster_baseline")
+    memory = os.path.join(BUILD, "bench", "memory_runs")
     with_numpy = os.path.exists(SYSTEM_PYTHON) and subprocess.run(
         [SYSTEM_PYTHON, "-c", "import numpy"], stderr=subprocess.DEVNULL).returncode == 0
 
-    rows = []
+    rows, memory_rows = [], []
     scratch = tempfile.mkdtemp(dir=BUILD)
     tool_file, base_file = os.path.join(scratch, "tool"), os.path.join(scratch, "baseline")
     for name, arguments, most_baseline_runs, real_file in WORKLOADS:
@@ -91,11 +96,15 @@ def main():
         os.unlink(tool_file)
 
         tool_null, tool_real, base_null, base_real, numpy_runs = [], [], [], [], []
+        collected, streamed, read = [], [], []
         for run in range(options.runs):
             seed = str(run + 1)
             tool_null.append(measure([tool, "--seed=" + seed] + numbers + ["/dev/null"]))
+            collected.append(measure([memory, "collect"] + numbers + [seed]))
+            streamed.append(measure([memory, "stream"] + numbers + [seed]))
             if real_file:
                 tool_real.append(measure([tool, "--seed=" + seed] + numbers + [tool_file]))
+                read.append(measure([memory, "read", tool_file]))
                 os.unlink(tool_file)
             if run < base_runs:
                 base_null.append(measure([baseline] + numbers + ["/dev/null", seed]))
@@ -123,6 +132,13 @@ def main():
             row += [f"{median_ms(numpy_runs):.0f}" if numpy_runs else "-",
                     f"{median_ms(numpy_runs) / tool_ms:.0f}x" if numpy_runs else "-"]
         rows.append(row)
+        memory_rows.append([name, f"{tool_ms:.1f}", f"{median_ms(collected):.1f}",
+                            f"{median_ms(collected) / tool_ms:.2f}",
+                            f"{max(r[1] for r in collected) / 1024:.1f}",
+                            f"{median_ms(streamed):.1f}", f"{median_ms(streamed) / tool_ms:.2f}",
+                            f"{median_ms(tool_real):.1f}" if tool_real else "-",
+                            f"{median_ms(read):.1f}" if read else "-",
+                            f"{median_ms(read) / median_ms(tool_real):.2f}" if read else "-"])
         print("done:", name, file=sys.stderr)
     os.rmdir(scratch)
 
@@ -139,6 +155,16 @@ def main():
     print("| " + " | ".join(header) + " |")
     print("|" + "---|" * len(header))
     for row in rows:
+        print("| " + " | ".join(row) + " |")
+    print()
+    print(f"The library in memory, medians of {options.runs} runs beside the tool's: a run drawn and "
+          f"collected whole, drawn and handed over a bicluster at a time, and the tool's file read "
+          f"back; ratios to the tool writing to /dev/null, and to a real file for reading.")
+    header = ["workload", "tool ms", "collect ms", "collect/tool", "collect MiB", "stream ms",
+              "stream/tool", "tool ms, file", "read ms", "read/write"]
+    print("| " + " | ".join(header) + " |")
+    print("|" + "---|" * len(header))
+    for row in memory_rows:
         print("| " + " | ".join(row) + " |")
 
 

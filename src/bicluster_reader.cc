@@ -11,6 +11,7 @@
 
 #include "bicluster_set.h"
 #include "file_io.h"
+#include "row_stamp.h"
 
 namespace init_bicluster {
 
@@ -168,33 +169,84 @@ bool reader::seen(int32_t row) {
 }
 
 std::optional<std::string> reader::read_free_rows() {
+  // Rows are checked against those before them a few rows after they are
+  // read, once their word of the table has been fetched: a large table is
+  // read at random.
+  constexpr std::size_t k_ahead = 16;
+  const char* starts[k_ahead];
   const std::size_t first = set_.rows.size();
+  std::size_t checked = first;
+  // The first row listed twice among those read but not checked yet.
+  const auto check_up_to = [&](std::size_t last) -> const char* {
+    for (; checked < last; ++checked) {
+      if (seen(set_.rows[checked])) return starts[(checked - first) % k_ahead];
+    }
+    return nullptr;
+  };
   std::optional<std::string> refused;
-  while (!refused && at_ < end_ && *at_ != '\n') {
-    const char* const start = at_;
-    int32_t row = 0;
-    if (!parse_number(at_, end_, &row) || !expect(' ') || row < 0) {
+  // The common case, digits and a space, on locals the loop keeps in
+  // registers; anything else goes to parse_number for the message.
+  const char* at = at_;
+  const char* const end = end_;
+  const int64_t limit = num_rows_ == -1 ? int64_t{INT32_MAX} + 1 : num_rows_;
+  while (at < end && *at != '\n') {
+    const char* const start = at;
+    auto digit = static_cast<unsigned>(*at - '0');
+    uint64_t row = digit;
+    bool good = digit <= 9;
+    if (good && digit == 0) {
+      ++at;
+    } else if (good) {
+      while (++at < end && (digit = static_cast<unsigned>(*at - '0')) <= 9 && at - start < 11) {
+        row = row * 10 + digit;
+      }
+    }
+    good = good && at < end && *at == ' ' && at - start <= 10 && row < uint64_t(limit) &&
+           static_cast<int64_t>(row) != set_.fixed_row;
+    if (!good) {
       at_ = start;
-      refused = refusal("a row number followed by one space");
-    } else if (num_rows_ != -1 && row >= num_rows_) {
-      at_ = start;
-      refused = refusal("a row number below " + std::to_string(num_rows_));
-    } else if (row == set_.fixed_row) {
-      at_ = start;
-      refused = refusal("a row other than the fixed row");
-    } else if (seen(row)) {
-      at_ = start;
+      int32_t value = 0;
+      if (const char* twice = check_up_to(set_.rows.size())) {
+        at_ = twice;
+        refused = refusal("a row not listed before in this bicluster");
+      } else if (!parse_number(at_, end_, &value) || !expect(' ') || value < 0) {
+        at_ = start;
+        refused = refusal("a row number followed by one space");
+      } else {
+        at_ = start;
+        refused = refusal(value >= limit ? "a row number below " + std::to_string(num_rows_)
+                                         : std::string("a row other than the fixed row"));
+      }
+      break;
+    }
+    ++at;
+    const auto word = static_cast<std::size_t>(row >> 6);
+    if (word >= held_.size()) held_.resize(std::max(word + 1, held_.size() * 2));
+    __builtin_prefetch(held_.data() + word, 1);
+    starts[(set_.rows.size() - first) % k_ahead] = start;
+    set_.rows.push_back(static_cast<int32_t>(row));
+    if (set_.rows.size() - checked > k_ahead) {
+      if (const char* twice = check_up_to(set_.rows.size() - k_ahead)) {
+        at_ = twice;
+        refused = refusal("a row not listed before in this bicluster");
+        break;
+      }
+    }
+  }
+  if (!refused) {
+    if (const char* twice = check_up_to(set_.rows.size())) {
+      at_ = twice;
       refused = refusal("a row not listed before in this bicluster");
-    } else {
-      set_.rows.push_back(row);
-      largest_row_ = std::max<int64_t>(largest_row_, row);
     }
   }
   // The marks of this bicluster's rows, cleared for the next.
   for (std::size_t i = first; i < set_.rows.size(); ++i) {
-    held_[static_cast<std::size_t>(set_.rows[i]) >> 6] = 0;
+    const auto row = static_cast<std::size_t>(set_.rows[i]);
+    largest_row_ = std::max<int64_t>(largest_row_, static_cast<int64_t>(row));
+    held_[row >> 6] = 0;
   }
   if (refused) return refused;
+  at_ = at;
   if (!expect('\n')) return refusal("a row number followed by one space, or a line feed");
   set_.offsets.push_back(static_cast<int64_t>(set_.rows.size()));
   ++line_;
@@ -263,6 +315,13 @@ std::optional<std::string> reader::read() {
   set_.num_columns = num_columns_ == -1 ? 0 : num_columns_;
   set_.offsets.push_back(0);
   if (num_rows_ > 0) held_.resize((static_cast<std::size_t>(num_rows_) + 63) / 64);
+  // Every row takes two bytes at least: room for that many, asked for once,
+  // so that the rows are never moved; the system gives pages as they fill.
+  try {
+    set_.rows.reserve(static_cast<std::size_t>(end_ - at_) / 2);
+    ask_for_huge_pages(set_.rows.data(), set_.rows.capacity() * sizeof(int32_t));
+  } catch (const std::bad_alloc&) {
+  }
   for (int64_t index = 0; at_ < end_; ++index) {
     if (index > INT32_MAX) return refusal("the end of the file after the last bicluster");
     const bool first = index == 0;
@@ -296,9 +355,8 @@ std::optional<std::string> read_bicluster_file(const std::string& path, bicluste
   std::optional<std::string> result;
   if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
     const auto size = static_cast<std::size_t>(info.st_size);
-    void* const bytes = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
+    void* const bytes = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
     if (bytes != MAP_FAILED) {
-      madvise(bytes, size, MADV_SEQUENTIAL);
       result = read_biclusters(std::string_view(static_cast<const char*>(bytes), size), set,
                                num_rows, num_columns);
       munmap(bytes, size);

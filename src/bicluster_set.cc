@@ -1,5 +1,7 @@
 #include "bicluster_set.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <new>
@@ -7,6 +9,7 @@
 
 #include "generator.h"
 #include "record_writer.h"
+#include "row_stamp.h"
 
 namespace init_bicluster {
 
@@ -50,6 +53,8 @@ int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set)
     set.offsets.reserve(static_cast<std::size_t>(count) + 1);
     set.rows.reserve(static_cast<std::size_t>(count * most));
     set.offsets.push_back(0);
+    ask_for_huge_pages(set.rows.data(), set.rows.capacity() * sizeof(int32_t));
+    ask_for_huge_pages(set.offsets.data(), set.offsets.capacity() * sizeof(int64_t));
   } catch (...) {
     set = bicluster_set{};
     return ENOMEM;

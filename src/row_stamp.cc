@@ -24,8 +24,8 @@ std::size_t page_size() {
   return size;
 }
 
-// The size of the huge pages the system backs anonymous memory with, or 0
-// when it has none or does not tell (they are only an advice then).
+}  // namespace
+
 std::size_t huge_page_size() {
   static const std::size_t size = [] {
     unsigned long long reported = 0;
@@ -41,7 +41,13 @@ std::size_t huge_page_size() {
   return size;
 }
 
-}  // namespace
+void ask_for_huge_pages(void* begin, std::size_t size) {
+  const std::size_t huge = huge_page_size();
+  if (huge == 0 || size < 2 * huge) return;
+  const auto first = (reinterpret_cast<uintptr_t>(begin) + huge - 1) / huge * huge;
+  const auto last = (reinterpret_cast<uintptr_t>(begin) + size) / huge * huge;
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
 
 void row_stamp::unmapper::operator()(void* memory) const { munmap(memory, size); }
 

@@ -89,6 +89,16 @@ class row_stamp {
   mapping full_words_{nullptr, {0}};
 };
 
+// The size of the huge pages the system backs anonymous memory with, or 0
+// when it has none or does not tell (they are only an advice then).
+std::size_t huge_page_size();
+
+// Asks the system to back the whole huge pages within [begin, begin + size)
+// of anonymous memory with huge pages: memory written once from end to end
+// costs a fault per small page otherwise. Only an advice; requires memory
+// the caller owns.
+void ask_for_huge_pages(void* begin, std::size_t size);
+
 }  // namespace init_bicluster
 
 #endif  // INIT_BICLUSTER_ROW_STAMP_H_

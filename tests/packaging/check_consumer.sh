@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix, then builds two consumers against it
 # as C++17, one with CMake's find_package and one with pkg-config, and
-# compares their output with the expected file.
+# compares their output with the expected file; and the two programs of
+# docs/library.md that draw into memory and read a file back.
 # Usage: check_consumer.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build_dir=$1
@@ -17,6 +18,13 @@ cmake --build "$work/build" >/dev/null
 "$work/build/consumer" >"$work/cmake.txt"
 cmp "$work/cmake.txt" "$expected"
 echo "the CMake consumer's output matches the known answer"
+test "$("$work/build/sizes")" = "bicluster 0: 3 rows
+bicluster 1: 3 rows"
+test "$("$work/build/check_file" "$expected")" = "2 biclusters of 5 rows and 4 columns"
+printf 'BICLUSTER 0\n4\n1 1 \n' >"$work/bad.txt"
+test "$("$work/build/check_file" "$work/bad.txt" 2>&1)" = \
+  "$work/bad.txt: line 3: a row not listed before in this bicluster, found '1 '"
+echo "the programs that draw into memory and read a file back work as documented"
 
 pc_file=$(find "$work/prefix" -name init_bicluster.pc)
 export PKG_CONFIG_PATH
