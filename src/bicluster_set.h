@@ -55,6 +55,12 @@ class bicluster_visitor {
   // in the order drawn; `free_rows` is valid only during the call. Returns
   // whether the run goes on: false stops it before the next bicluster.
   virtual bool visit(int32_t index, const int32_t* free_rows, std::size_t count) = 0;
+
+  // Asked now and then while biclusters are drawn (every few thousand
+  // batches of draws, a few milliseconds of work), so that a caller can stop
+  // a run within a large bicluster, as an interrupt needs. Returning true stops the run at once; the bicluster being
+  // drawn is not handed over.
+  virtual bool should_stop() { return false; }
 };
 
 // Draws the biclusters of `params` that the tool writes for `seed` (the same

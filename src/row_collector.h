@@ -44,20 +44,31 @@ class row_collector {
     count_ += rows.size();
   }
 
-  // Hands the finished bicluster to the visitor.
+  // Hands the finished bicluster to the visitor, unless the run was stopped
+  // within it.
   void end_record() {
+    if (stopped_) return;
     // Rows are below 2^31, so they read the same as signed numbers.
     const auto* rows = reinterpret_cast<const int32_t*>(rows_.get());
     // A run stopped after its last bicluster is whole.
     if (!visitor_->visit(index_, rows, count_) && index_ + 1 < num_biclusters_) stopped_ = true;
   }
 
-  // Whether the visitor stopped the run; from then on no bicluster is begun.
-  bool failed() const { return stopped_; }
+  // Whether the visitor stopped the run; from then on no row is drawn. Asked
+  // once per batch of draws and once per bicluster, it asks the visitor every
+  // k_calls_per_question calls.
+  bool failed() {
+    if (!stopped_ && ++calls_ % k_calls_per_question == 0) stopped_ = visitor_->should_stop();
+    return stopped_;
+  }
   bool stopped() const { return stopped_; }
 
  private:
+  // A batch is at most a block of the generator, a few hundred draws.
+  static constexpr uint32_t k_calls_per_question = 4096;
+
   const std::size_t capacity_;
+  uint32_t calls_ = 0;
   const int32_t num_biclusters_;
   std::unique_ptr<uint32_t[]> rows_;
   bicluster_visitor* visitor_ = nullptr;

@@ -60,6 +60,29 @@ TEST(DrawBiclusters, HandsOverEachBiclusterUntilTheVisitorStops) {
   }
 }
 
+// A visitor asked whether to stop, within one bicluster of every row.
+class interrupting_visitor final : public bicluster_visitor {
+ public:
+  bool visit(int32_t, const int32_t*, std::size_t) override {
+    ++visited;
+    return true;
+  }
+  bool should_stop() override { return ++asked == 2; }
+  int visited = 0;
+  int asked = 0;
+};
+
+TEST(DrawBiclusters, StopsWithinABiclusterWhenAsked) {
+  run_params params;
+  params.num_rows = params.min_rows = params.max_rows = 4000000;
+  params.num_columns = 1;
+  params.num_biclusters = 2;
+  interrupting_visitor visitor;
+  EXPECT_EQ(draw_biclusters(params, 1, visitor), ECANCELED);
+  EXPECT_EQ(visitor.asked, 2);
+  EXPECT_EQ(visitor.visited, 0);
+}
+
 TEST(DrawBiclusters, ReportsMemoryThatCannotBeHad) {
   run_params params = small_run();
   params.num_rows = params.max_rows = params.min_rows = 2147483647;
