@@ -12,6 +12,15 @@
 
 namespace init_bicluster {
 
+// The rows of one batch of draws, those of them that were new, and the
+// positions of the draws that may be; named outside the anonymous namespace,
+// since the generator's workspace, a member type, holds one.
+struct batch_rows {
+  uint32_t rows[rand_generator::k_block_size];
+  uint32_t fresh_rows[rand_generator::k_block_size];
+  uint32_t positions[rand_generator::k_block_size + k_positions_slack];
+};
+
 namespace {
 
 // Values looked at together: at most a block of the generator, at least
@@ -240,13 +249,6 @@ class bit_table {
   free_row_filter filter_;
 };
 
-// The rows of one batch of draws, those of them that were new, and the
-// positions of the draws that may be.
-struct batch_rows {
-  uint32_t rows[rand_generator::k_block_size];
-  uint32_t fresh_rows[rand_generator::k_block_size];
-  uint32_t positions[rand_generator::k_block_size + k_positions_slack];
-};
 
 // Draws `size` distinct free rows for the current bicluster of `table`, of
 // which `held` rows are already taken (the fixed row), and writes them in the

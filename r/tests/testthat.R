@@ -1,0 +1,4 @@
+library(testthat)
+library(initbicluster)
+
+test_check("initbicluster")
