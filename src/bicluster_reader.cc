@@ -53,6 +53,12 @@ class reader {
       : at_(text.data()), end_(text.data() + text.size()), set_(set), num_rows_(num_rows),
         num_columns_(num_columns) {}
 
+  reader(const reader&) = delete;
+  reader& operator=(const reader&) = delete;
+  ~reader() {
+    if (held_ != nullptr) munmap(held_, held_size_);
+  }
+
   std::optional<std::string> read();
 
  private:
@@ -86,8 +92,11 @@ class reader {
   // The column list of the first record, its line feed included.
   std::string_view column_line_;
   int64_t column_line_number_ = 0;
-  // A bit per row, set for the rows of the bicluster being read.
-  std::vector<uint64_t> held_;
+  // A bit per row that may be named, set for the rows of the bicluster being
+  // read: zeroed pages that the system gives only where rows fall, so that
+  // a few rows of a huge matrix cost a few pages.
+  uint64_t* held_ = nullptr;
+  std::size_t held_size_ = 0;
 };
 
 std::string reader::refusal(const std::string& expected) const {
@@ -161,7 +170,6 @@ std::optional<std::string> reader::read_fixed_row(bool first) {
 
 bool reader::seen(int32_t row) {
   const auto word = static_cast<std::size_t>(row) >> 6;
-  if (word >= held_.size()) held_.resize(std::max(word + 1, held_.size() * 2));
   const uint64_t bit = uint64_t{1} << (row & 63);
   const bool before = (held_[word] & bit) != 0;
   held_[word] |= bit;
@@ -221,8 +229,7 @@ std::optional<std::string> reader::read_free_rows() {
     }
     ++at;
     const auto word = static_cast<std::size_t>(row >> 6);
-    if (word >= held_.size()) held_.resize(std::max(word + 1, held_.size() * 2));
-    __builtin_prefetch(held_.data() + word, 1);
+    __builtin_prefetch(held_ + word, 1);
     starts[(set_.rows.size() - first) % k_ahead] = start;
     set_.rows.push_back(static_cast<int32_t>(row));
     if (set_.rows.size() - checked > k_ahead) {
@@ -314,7 +321,13 @@ std::optional<std::string> reader::read() {
   set_ = bicluster_set{};
   set_.num_columns = num_columns_ == -1 ? 0 : num_columns_;
   set_.offsets.push_back(0);
-  if (num_rows_ > 0) held_.resize((static_cast<std::size_t>(num_rows_) + 63) / 64);
+  // Rows below num_rows, or below 2^31 when it is not given.
+  const int64_t rows = num_rows_ == -1 ? int64_t{INT32_MAX} + 1 : num_rows_;
+  held_size_ = static_cast<std::size_t>((rows + 63) / 64 + 1) * sizeof(uint64_t);
+  void* const table = mmap(nullptr, held_size_, PROT_READ | PROT_WRITE,
+                           MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (table == MAP_FAILED) throw std::bad_alloc();
+  held_ = static_cast<uint64_t*>(table);
   // Every row takes two bytes at least: room for that many, asked for once,
   // so that the rows are never moved; the system gives pages as they fill.
   try {

@@ -42,7 +42,7 @@ file_sink::~file_sink() {
 
 int file_sink::write(std::string_view bytes) {
   if (failure_ != 0) return failure_;
-  return write_all(replacement_ ? replacement_->descriptor() : descriptor_, bytes);
+  return replacement_ ? replacement_->write(bytes) : write_all(descriptor_, bytes);
 }
 
 int file_sink::close() {

@@ -20,6 +20,10 @@ namespace init_bicluster {
 
 namespace {
 
+// How many bytes of the new file are written before they are sent on to
+// disc, while the run goes on.
+constexpr uint64_t k_writeback_step = uint64_t{8} << 20;
+
 // Links followed before giving up, as the kernel does.
 constexpr int k_most_links = 40;
 
@@ -267,7 +271,11 @@ output_plan plan_output(const std::string& path) {
 }
 
 replacement::replacement(replacement&& other) noexcept
-    : file_(std::move(other.file_)), name_(std::move(other.name_)), old_file_(other.old_file_) {
+    : file_(std::move(other.file_)),
+      name_(std::move(other.name_)),
+      old_file_(other.old_file_),
+      written_(other.written_),
+      sent_(other.sent_) {
   other.file_ = temporary_file{};
   other.old_file_ = -1;
 }
@@ -278,6 +286,8 @@ replacement& replacement::operator=(replacement&& other) noexcept {
     file_ = std::move(other.file_);
     name_ = std::move(other.name_);
     old_file_ = other.old_file_;
+    written_ = other.written_;
+    sent_ = other.sent_;
     other.file_ = temporary_file{};
     other.old_file_ = -1;
   }
@@ -292,6 +302,19 @@ void replacement::release() {
   if (old_file_ >= 0) ::close(old_file_);
   file_.folder = -1;
   old_file_ = -1;
+}
+
+int replacement::write(std::string_view bytes) {
+  const int error = write_all(file_.descriptor, bytes);
+  if (error != 0) return error;
+  written_ += bytes.size();
+  if (written_ - sent_ >= k_writeback_step) {
+    // Only an advice: where it is not supported, the sync does it all.
+    sync_file_range(file_.descriptor, static_cast<off64_t>(sent_),
+                    static_cast<off64_t>(written_ - sent_), SYNC_FILE_RANGE_WRITE);
+    sent_ = written_;
+  }
+  return 0;
 }
 
 int replacement::commit() {

@@ -7,7 +7,9 @@
 #ifndef INIT_BICLUSTER_REPLACEMENT_H_
 #define INIT_BICLUSTER_REPLACEMENT_H_
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "file_io.h"
@@ -32,8 +34,11 @@ class replacement {
   replacement& operator=(const replacement&) = delete;
   ~replacement();
 
-  // The new file, open for writing.
-  int descriptor() const { return file_.descriptor; }
+  // Writes all of `bytes` to the new file, resuming after interruptions and
+  // short writes; every few MiB, starts writing them out to disc, so that the
+  // sync in `commit` finds little left to wait for. Returns 0 or the errno
+  // value of the failure.
+  int write(std::string_view bytes);
 
   // Puts the new file in the place of the path once its last byte is
   // written: syncs it, checks that the name in the folder still refers to
@@ -53,6 +58,9 @@ class replacement {
   std::string name_;
   // The old file, open for writing; -1 for a new path.
   int old_file_ = -1;
+  // Bytes written, and how many of them are on their way to disc.
+  uint64_t written_ = 0;
+  uint64_t sent_ = 0;
 };
 
 // How an output path is to be written.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "row_stamp.h"
+
 namespace init_bicluster {
 
 namespace {
@@ -21,7 +23,9 @@ row_collector::row_collector(const run_params& params)
 
 bool row_collector::allocate() {
   rows_.reset(new (std::nothrow) uint32_t[std::max<std::size_t>(capacity_, 1)]);
-  return rows_ != nullptr;
+  if (rows_ == nullptr) return false;
+  ask_for_huge_pages(rows_.get(), capacity_ * sizeof(uint32_t));
+  return true;
 }
 
 }  // namespace init_bicluster
