@@ -76,13 +76,6 @@ constexpr uint64_t k_first_four_bytes[8] = {
     0x0706050403020100u, 0x0000000000000000u, 0x0F0E0D0C0B0A0908u, 0x0000000000000000u,
     0x1716151413121110u, 0x0000000000000000u, 0x1F1E1D1C1B1A1918u, 0x0000000000000000u};
 
-// GCC 12 takes the undefined upper lanes that its AVX-512 intrinsics start
-// from for uninitialized values.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 // With AVX-512: eight values a step, one a 64-bit lane. Each number's digits
 // go with a space into a 16-byte lane, and the bytes to keep, the digits
 // from the first that is not a leading zero and the space, are packed
@@ -127,10 +120,6 @@ append_members_widest(char* out, const uint32_t* values, std::size_t count) {
   }
   return append_members_plainly(out, values + i, count - i);
 }
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 #endif  // __x86_64__
 

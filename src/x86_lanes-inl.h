@@ -3,13 +3,6 @@
 // instructions differ between the widths, then the kernels, written once on
 // top of them. Every value lane is 32 bits wide.
 
-// GCC 12 takes the undefined upper lanes that its AVX-512 intrinsics start
-// from for uninitialized values.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 namespace init_bicluster {
 
 #if INIT_BICLUSTER_LANES_WIDTH == 256
@@ -283,7 +276,3 @@ INIT_BICLUSTER_LANES_TARGET inline std::size_t list_whole_registers(
 }  // namespace lanes_256 or lanes_512
 
 }  // namespace init_bicluster
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
