@@ -15,19 +15,24 @@ namespace init_bicluster {
 
 namespace {
 
-// Appends each bicluster to a set whose room was taken beforehand.
+// Appends each bicluster to a set whose room was taken beforehand, and asks
+// whether to stop.
 class set_filler final : public bicluster_visitor {
  public:
-  explicit set_filler(bicluster_set& set) : set_(set) {}
+  set_filler(bicluster_set& set, const std::function<bool()>& should_stop)
+      : set_(set), should_stop_(should_stop) {}
 
-  bool visit(int32_t, const int32_t* free_rows, std::size_t count) override {
+  bool visit(int32_t index, const int32_t* free_rows, std::size_t count) override {
     set_.rows.insert(set_.rows.end(), free_rows, free_rows + count);
     set_.offsets.push_back(static_cast<int64_t>(set_.rows.size()));
-    return true;
+    return (index & 255) != 255 || !should_stop();
   }
+
+  bool should_stop() override { return should_stop_ && should_stop_(); }
 
  private:
   bicluster_set& set_;
+  const std::function<bool()>& should_stop_;
 };
 
 }  // namespace
@@ -39,6 +44,11 @@ int draw_biclusters(const run_params& params, uint32_t seed, bicluster_visitor& 
 }
 
 int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set) {
+  return draw_biclusters(params, seed, set, std::function<bool()>());
+}
+
+int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set,
+                    const std::function<bool()>& should_stop) {
   set = bicluster_set{};
   set.num_rows = params.num_rows;
   set.num_columns = params.num_columns;
@@ -59,7 +69,7 @@ int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set)
     set = bicluster_set{};
     return ENOMEM;
   }
-  set_filler filler(set);
+  set_filler filler(set, should_stop);
   const int error = draw_biclusters(params, seed, filler);
   if (error != 0) set = bicluster_set{};
   return error;

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,6 +81,13 @@ int draw_biclusters(const run_params& params, uint32_t seed, bicluster_visitor& 
 // had (`*set` is then empty). Requires what draw_biclusters with a visitor
 // requires.
 int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set);
+
+// The same, asking `should_stop` now and then (as a visitor's should_stop is
+// asked, and every few hundred biclusters): when it returns true, the run
+// stops, `*set` is empty, and the call returns ECANCELED. For a binding that
+// stops a run on an interrupt.
+int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set,
+                    const std::function<bool()>& should_stop);
 
 // Writes `set` to `sink` and closes it, byte for byte as the tool writes the
 // file of the same run. Returns 0, ENOMEM, or the errno value of the sink's

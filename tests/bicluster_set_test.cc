@@ -81,6 +81,12 @@ TEST(DrawBiclusters, StopsWithinABiclusterWhenAsked) {
   EXPECT_EQ(draw_biclusters(params, 1, visitor), ECANCELED);
   EXPECT_EQ(visitor.asked, 2);
   EXPECT_EQ(visitor.visited, 0);
+  // Collected whole, the run leaves nothing.
+  int asked = 0;
+  bicluster_set set;
+  EXPECT_EQ(draw_biclusters(params, 1, set, [&] { return ++asked == 2; }), ECANCELED);
+  EXPECT_EQ(asked, 2);
+  EXPECT_TRUE(set.offsets.empty() && set.rows.empty());
 }
 
 TEST(DrawBiclusters, ReportsMemoryThatCannotBeHad) {
