@@ -319,8 +319,10 @@ int replacement::write(std::string_view bytes) {
 
 int replacement::commit() {
   // The bytes reach the disc before the name does, so that a crash leaves
-  // the old file or the whole new one.
+  // the old file or the whole new one; a file system that cannot sync at all
+  // says so, and is not a failure.
   int error = fdatasync(file_.descriptor) == 0 ? 0 : errno;
+  if (error == EINVAL || error == ENOSYS || error == ENOTSUP) error = 0;
   sigset_t all;
   sigset_t old_mask;
   sigfillset(&all);
