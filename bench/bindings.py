@@ -35,7 +35,7 @@ def output(command, environment=None):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=" ".join(__doc__.split("\n\n")[0].split()))
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--python", default="/usr/bin/python3")
     parser.add_argument("--r-library", default=None)

@@ -64,7 +64,7 @@ def median_ms(runs):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=" ".join(__doc__.split("\n\n")[0].split()))
     parser.add_argument("--runs", type=int, default=5, help="runs of the tool per workload")
     parser.add_argument("--skip-baseline", action="store_true", help="time the tool alone")
     options = parser.parse_args()
