@@ -333,7 +333,8 @@ std::optional<std::string> reader::read() {
   try {
     set_.rows.reserve(static_cast<std::size_t>(end_ - at_) / 2);
     ask_for_huge_pages(set_.rows.data(), set_.rows.capacity() * sizeof(int32_t));
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    // Without that room the rows grow as they are read.
   }
   for (int64_t index = 0; at_ < end_; ++index) {
     if (index > INT32_MAX) return refusal("the end of the file after the last bicluster");
@@ -355,7 +356,8 @@ std::optional<std::string> read_biclusters(std::string_view text, bicluster_set&
   try {
     reader file(text, set, num_rows < 0 ? -1 : num_rows, num_columns < 0 ? -1 : num_columns);
     return file.read();
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    // Only an allocation can throw here.
     return std::string("out of memory while reading the biclusters");
   }
 }
@@ -394,7 +396,7 @@ std::optional<std::string> read_bicluster_file(const std::string& path, bicluste
       }
       text.append(block, static_cast<std::size_t>(got));
     }
-  } catch (const std::bad_alloc&) {
+  } catch (...) {
     result = path + ": " + std::strerror(ENOMEM);
   }
   ::close(descriptor);

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <new>
 #include <span>
@@ -23,17 +24,37 @@ class set_filler final : public bicluster_visitor {
       : set_(set), should_stop_(should_stop) {}
 
   bool visit(int32_t index, const int32_t* free_rows, std::size_t count) override {
-    set_.rows.insert(set_.rows.end(), free_rows, free_rows + count);
-    set_.offsets.push_back(static_cast<int64_t>(set_.rows.size()));
+    try {
+      set_.rows.insert(set_.rows.end(), free_rows, free_rows + count);
+      set_.offsets.push_back(static_cast<int64_t>(set_.rows.size()));
+    } catch (...) {
+      out_of_memory_ = true;
+      return false;
+    }
     return (index & 255) != 255 || !should_stop();
   }
 
   bool should_stop() override { return should_stop_ && should_stop_(); }
 
+  // Whether the rows outgrew the memory the system would give.
+  bool out_of_memory() const { return out_of_memory_; }
+
  private:
   bicluster_set& set_;
   const std::function<bool()>& should_stop_;
+  bool out_of_memory_ = false;
 };
+
+// Asks for room for `rows` rows of `set`; false when it cannot be had.
+bool reserve(bicluster_set& set, int64_t rows) {
+  if (rows > static_cast<int64_t>(set.rows.max_size())) return false;
+  try {
+    set.rows.reserve(static_cast<std::size_t>(rows));
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -55,22 +76,34 @@ int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set,
   set.fixed_row = params.fixed_row;
   set.fixed_column = params.fixed_column;
   const int64_t count = std::max<int32_t>(params.num_biclusters, 0);
-  const int64_t most = std::max<int64_t>(int64_t{params.max_rows} - (params.fixed_row != -1), 0);
+  const int64_t fixed = params.fixed_row != -1;
+  const int64_t most = std::max<int64_t>(params.max_rows - fixed, 0);
+  const int64_t least = std::max<int64_t>(params.min_rows - fixed, 0);
+  // Room for every row the run can draw, so that filling never moves the
+  // rows; the system gives pages only as they fill. Where it will not give
+  // that much address space, room for a run of middling sizes, or at least
+  // of the smallest, to grow from; a run whose smallest cannot be had could
+  // never be drawn.
+  const auto room_for = [&](int64_t per_bicluster) {
+    return (per_bicluster == 0 || count <= INT64_MAX / 4 / per_bicluster) &&
+           reserve(set, count * per_bicluster);
+  };
+  if (!room_for(most) && !room_for((least + most) / 2) && !room_for(least)) {
+    set = bicluster_set{};
+    return ENOMEM;
+  }
   try {
-    // The room for every row the run can draw, so that filling never moves
-    // the rows nor fails midway; the system gives pages only as they fill.
-    if (most > 0 && count > static_cast<int64_t>(set.rows.max_size()) / most) throw std::bad_alloc();
     set.offsets.reserve(static_cast<std::size_t>(count) + 1);
-    set.rows.reserve(static_cast<std::size_t>(count * most));
     set.offsets.push_back(0);
-    ask_for_huge_pages(set.rows.data(), set.rows.capacity() * sizeof(int32_t));
-    ask_for_huge_pages(set.offsets.data(), set.offsets.capacity() * sizeof(int64_t));
   } catch (...) {
     set = bicluster_set{};
     return ENOMEM;
   }
+  ask_for_huge_pages(set.rows.data(), set.rows.capacity() * sizeof(int32_t));
+  ask_for_huge_pages(set.offsets.data(), set.offsets.capacity() * sizeof(int64_t));
   set_filler filler(set, should_stop);
-  const int error = draw_biclusters(params, seed, filler);
+  int error = draw_biclusters(params, seed, filler);
+  if (filler.out_of_memory()) error = ENOMEM;
   if (error != 0) set = bicluster_set{};
   return error;
 }

@@ -67,18 +67,22 @@ class bicluster_visitor {
 // Draws the biclusters of `params` that the tool writes for `seed` (the same
 // rows in the same order, on every processor) and hands each to `visitor`.
 // Memory: the row table the tool uses, a few KiB, and room for the free rows
-// of the largest bicluster (4 bytes a row), whatever the number of
-// biclusters. Returns 0; ENOMEM, before drawing, when that memory cannot be
-// had; or ECANCELED when the visitor stopped the run. Requires params
+// of the largest bicluster drawn so far (4 bytes a row), whatever the number
+// of biclusters. Returns 0; ENOMEM, before drawing, when the table cannot be
+// had, or when a bicluster's rows outgrow the memory the system gives; or
+// ECANCELED when the visitor stopped the run. Requires params
 // accepted by check_run_params; params.output_filename is not used.
 int draw_biclusters(const run_params& params, uint32_t seed, bicluster_visitor& visitor);
 
 // Draws the same biclusters into `*set`, replacing what it held. The offsets
-// take 8 bytes a bicluster; the rows 4 bytes a free row, for which room for
-// the largest possible run (num_biclusters times the greatest free-row
-// count) is asked of the system before drawing, and only the pages the rows
-// fill are used. Returns 0, or ENOMEM before drawing when that cannot be
-// had (`*set` is then empty). Requires what draw_biclusters with a visitor
+// take 8 bytes a bicluster, the rows 4 bytes a free row. Before drawing, room
+// is asked of the system for the largest run the arguments allow
+// (num_biclusters times the greatest free-row count), of which only the
+// pages the rows fill are used; where the address space is too small for
+// that, for a run of middling sizes, or of the smallest, and the rows grow
+// from there. Returns 0; or ENOMEM, with `*set` empty, before drawing when
+// not even the smallest run's room can be had, or when the rows outgrow the
+// memory the system gives. Requires what draw_biclusters with a visitor
 // requires.
 int draw_biclusters(const run_params& params, uint32_t seed, bicluster_set& set);
 

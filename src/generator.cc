@@ -429,6 +429,7 @@ int bicluster_generator::write(output_sink& sink) {
 int bicluster_generator::visit(bicluster_visitor& visitor) {
   collector_.attach(visitor);
   generate_with(collector_);
+  if (collector_.out_of_memory()) return ENOMEM;
   return collector_.stopped() ? ECANCELED : 0;
 }
 

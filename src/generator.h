@@ -35,8 +35,8 @@ class bicluster_generator {
   ~bicluster_generator();
 
   // Takes the row table, the generator's blocks and, for text, the output
-  // buffer and the ready-made column list, or, for rows, room for the free
-  // rows of the largest bicluster. Returns shortage::none, or the first of
+  // buffer and the ready-made column list, or, for rows, room for a
+  // bicluster's free rows to start with. Returns shortage::none, or the first of
   // them that could not be had. Requires that it was not called before.
   shortage prepare(output_form form = output_form::text);
 
@@ -51,8 +51,9 @@ class bicluster_generator {
   int write(output_sink& sink);
 
   // Draws the same biclusters as `write`, in the same order, and hands each
-  // one's index and free rows in the order drawn to `visitor`. Returns 0, or
-  // ECANCELED when the visitor stopped the run. Requires a successful
+  // one's index and free rows in the order drawn to `visitor`. Returns 0;
+  // ECANCELED when the visitor stopped the run; or ENOMEM when a bicluster's
+  // rows outgrew the memory the system gives. Requires a successful
   // prepare(output_form::rows) and no earlier `write` or `visit`.
   int visit(bicluster_visitor& visitor);
 

@@ -24,8 +24,9 @@ class row_collector {
   row_collector(const row_collector&) = delete;
   row_collector& operator=(const row_collector&) = delete;
 
-  // Takes room for the free rows of the largest bicluster the run can draw.
-  // Returns false when the memory cannot be had.
+  // Takes room for the free rows of a bicluster, which grows as larger ones
+  // are drawn, up to the largest the run can draw. Returns false when the
+  // memory cannot be had.
   bool allocate();
 
   // Hands everything from now on to `visitor`. Requires a successful
@@ -38,8 +39,13 @@ class row_collector {
     count_ = 0;
   }
 
-  // Adds `rows` as the next free rows of the bicluster.
+  // Adds `rows` as the next free rows of the bicluster; stops the run when
+  // no room for them can be had.
   [[gnu::always_inline]] void add_free_rows(std::span<const uint32_t> rows) {
+    if (count_ + rows.size() > room_ && !grow(count_ + rows.size())) {
+      out_of_memory_ = stopped_ = true;
+      return;
+    }
     std::memcpy(rows_.get() + count_, rows.data(), rows.size_bytes());
     count_ += rows.size();
   }
@@ -63,7 +69,14 @@ class row_collector {
   }
   bool stopped() const { return stopped_; }
 
+  // Whether the run stopped for want of room for a bicluster's rows.
+  bool out_of_memory() const { return out_of_memory_; }
+
  private:
+  // Makes room for at least `rows` rows, keeping those gathered. Returns
+  // false when it cannot be had.
+  bool grow(std::size_t rows);
+
   // A batch is at most a block of the generator, a few hundred draws.
   static constexpr uint32_t k_calls_per_question = 4096;
 
@@ -71,10 +84,12 @@ class row_collector {
   uint32_t calls_ = 0;
   const int32_t num_biclusters_;
   std::unique_ptr<uint32_t[]> rows_;
+  std::size_t room_ = 0;
   bicluster_visitor* visitor_ = nullptr;
   int32_t index_ = 0;
   std::size_t count_ = 0;
   bool stopped_ = false;
+  bool out_of_memory_ = false;
 };
 
 }  // namespace init_bicluster

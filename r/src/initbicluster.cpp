@@ -155,16 +155,16 @@ cpp11::writable::list object_of(const bicluster_set& set) {
                                 cpp11::as_sexp(set.fixed_row), cpp11::as_sexp(set.fixed_column)});
 }
 
-// Whether the memory for the largest run that `params` allow could be had
-// at all: every bicluster of the greatest size, 4 bytes a row and an R
-// vector's header each. The system gives the pages only as they are used,
-// but refuses at once what it could never give.
+// Whether the memory for the smallest run that `params` allow could be had
+// at all: every bicluster of the least size, 4 bytes a row and an R vector's
+// header each. The system gives the pages only as they are used, but
+// refuses at once what it could never give.
 bool could_hold(const run_params& params) {
   const auto count = static_cast<uint64_t>(std::max(params.num_biclusters, 0));
-  const auto most = static_cast<uint64_t>(std::max(params.max_rows, 0));
+  const auto least = static_cast<uint64_t>(std::max(params.min_rows, 0));
   constexpr uint64_t k_header = 64;
-  if (count > 0 && most + k_header / 4 > SIZE_MAX / 4 / count) return false;
-  void* memory = std::malloc(static_cast<std::size_t>(count * (4 * most + k_header)));
+  if (count > 0 && least + k_header / 4 > SIZE_MAX / 4 / count) return false;
+  void* memory = std::malloc(static_cast<std::size_t>(count * (4 * least + k_header)));
   std::free(memory);
   return memory != nullptr || count == 0;
 }
@@ -186,8 +186,8 @@ extern "C" SEXP initbicluster_draw(SEXP numbers, SEXP seed) {
   const run_params params = params_of(cpp11::integers(numbers));
   const auto seed_value = static_cast<uint32_t>(cpp11::as_cpp<double>(seed));
   if (!could_hold(params)) {
-    cpp11::stop("Could not allocate memory for %d biclusters of up to %d rows",
-                params.num_biclusters, params.max_rows);
+    cpp11::stop("Could not allocate memory for %d biclusters of at least %d rows",
+                params.num_biclusters, params.min_rows);
   }
   cpp11::writable::list biclusters(static_cast<R_xlen_t>(std::max(params.num_biclusters, 0)));
   list_filler filler(biclusters, params.fixed_row);
