@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -45,6 +46,38 @@ bool parse_number(const char*& at, const char* end, int32_t* value) {
   *value = static_cast<int32_t>(number);
   at = p;
   return true;
+}
+
+// Reads a number of one to seven digits, without a leading zero, that
+// stands at `at` followed by a space, from eight bytes at once. Returns how
+// many digits it read into `*value`, or 0 when the bytes are anything else
+// (fewer than eight left, another form, or the other byte order), which the
+// byte-by-byte reading then takes.
+inline int eight_digits(const char* at, const char* end, uint64_t* value) {
+  if constexpr (std::endian::native != std::endian::little) return 0;
+  if (end - at < 8) return 0;
+  uint64_t bytes;
+  std::memcpy(&bytes, at, sizeof bytes);
+  // Digits become 0 to 9; every other byte, more than 9 or with its top bit.
+  const uint64_t values = bytes ^ 0x3030303030303030u;
+  const uint64_t not_digits =
+      ((values + 0x7676767676767676u) | values) & 0x8080808080808080u;
+  // The first byte that is not a digit: a carry from a byte above 0x89 only
+  // reaches the bytes after it.
+  if (not_digits == 0) return 0;
+  const int digits = std::countr_zero(not_digits) / 8;
+  if (digits == 0 || (digits > 1 && (values & 0xFF) == 0) ||
+      ((bytes >> (8 * digits)) & 0xFF) != ' ') {
+    return 0;
+  }
+  // The digits at the top, zeros below as leading zeros, then pairs, fours
+  // and eights of digits combined.
+  uint64_t number = values << (8 * (8 - digits));
+  number = (number * 10 + (number >> 8)) & 0x00FF00FF00FF00FFu;
+  number = (number * 100 + (number >> 16)) & 0x0000FFFF0000FFFFu;
+  number = (number * 10000 + (number >> 32)) & 0x00000000FFFFFFFFu;
+  *value = number;
+  return digits;
 }
 
 class reader {
@@ -199,14 +232,22 @@ std::optional<std::string> reader::read_free_rows() {
   const int64_t limit = num_rows_ == -1 ? int64_t{INT32_MAX} + 1 : num_rows_;
   while (at < end && *at != '\n') {
     const char* const start = at;
-    auto digit = static_cast<unsigned>(*at - '0');
-    uint64_t row = digit;
-    bool good = digit <= 9;
-    if (good && digit == 0) {
-      ++at;
-    } else if (good) {
-      while (++at < end && (digit = static_cast<unsigned>(*at - '0')) <= 9 && at - start < 11) {
-        row = row * 10 + digit;
+    uint64_t row = 0;
+    bool good = false;
+    if (const int digits = eight_digits(at, end, &row); digits > 0) {
+      // One to seven digits and a space, read at once.
+      at += digits;
+      good = true;
+    } else {
+      auto digit = static_cast<unsigned>(*at - '0');
+      row = digit;
+      good = digit <= 9;
+      if (good && digit == 0) {
+        ++at;
+      } else if (good) {
+        while (++at < end && (digit = static_cast<unsigned>(*at - '0')) <= 9 && at - start < 11) {
+          row = row * 10 + digit;
+        }
       }
     }
     good = good && at < end && *at == ' ' && at - start <= 10 && row < uint64_t(limit) &&
