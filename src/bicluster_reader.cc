@@ -8,6 +8,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "bicluster_set.h"
@@ -407,35 +408,36 @@ std::optional<std::string> read_bicluster_file(const std::string& path, bicluste
                                                int32_t num_rows, int32_t num_columns) {
   const int descriptor = open_file(path, O_RDONLY | O_NOCTTY);
   if (descriptor < 0) return path + ": " + std::strerror(errno);
-  struct stat info;
+  // Read into memory rather than mapped: a file that another program cuts
+  // short while it is read would end the process at the missing page.
   std::optional<std::string> result;
-  if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    const auto size = static_cast<std::size_t>(info.st_size);
-    void* const bytes = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, descriptor, 0);
-    if (bytes != MAP_FAILED) {
-      result = read_biclusters(std::string_view(static_cast<const char*>(bytes), size), set,
-                               num_rows, num_columns);
-      munmap(bytes, size);
-      ::close(descriptor);
-      return result;
-    }
-  }
-  // Not a regular file, or one that cannot be mapped: read it whole.
   try {
-    std::string text;
-    char block[1 << 16];
+    struct stat info;
+    std::size_t room = std::size_t{1} << 20;
+    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+      room = static_cast<std::size_t>(info.st_size) + 1;
+    }
+    std::unique_ptr<char[]> text(new char[room]);
+    ask_for_huge_pages(text.get(), room);
+    std::size_t used = 0;
     for (;;) {
-      const ssize_t got = ::read(descriptor, block, sizeof block);
+      if (used == room) {
+        std::unique_ptr<char[]> larger(new char[2 * room]);
+        std::memcpy(larger.get(), text.get(), used);
+        text = std::move(larger);
+        room *= 2;
+      }
+      const ssize_t got = ::read(descriptor, text.get() + used, room - used);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
         result = path + ": " + std::strerror(errno);
         break;
       }
       if (got == 0) {
-        result = read_biclusters(text, set, num_rows, num_columns);
+        result = read_biclusters(std::string_view(text.get(), used), set, num_rows, num_columns);
         break;
       }
-      text.append(block, static_cast<std::size_t>(got));
+      used += static_cast<std::size_t>(got);
     }
   } catch (...) {
     result = path + ": " + std::strerror(ENOMEM);

@@ -117,9 +117,9 @@ int write_biclusters(const bicluster_set& set, output_sink& sink);
 std::optional<std::string> read_biclusters(std::string_view text, bicluster_set& set,
                                            int32_t num_rows = -1, int32_t num_columns = -1);
 
-// Reads the bicluster file at `path` as read_biclusters reads its bytes; a
-// file that cannot be read gives a message that names the path and the
-// system's reason.
+// Reads the bicluster file at `path` into memory, then as read_biclusters
+// reads its bytes; a file that cannot be read gives a message that names the
+// path and the system's reason.
 std::optional<std::string> read_bicluster_file(const std::string& path, bicluster_set& set,
                                                int32_t num_rows = -1, int32_t num_columns = -1);
 
