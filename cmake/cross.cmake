@@ -39,4 +39,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 find_program(CROSS_QEMU qemu-${cross_qemu} REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CROSS_QEMU};-L;/usr/${CROSS_TRIPLET})
+# The loader is pointed at the cross libraries first: where that architecture's
+# own (multiarch) libraries are installed as well, as packaging needs, qemu
+# would otherwise find those under /lib/TRIPLET, and a loader of one build of
+# the C library with the libc.so of another hangs or crashes.
+set(CMAKE_CROSSCOMPILING_EMULATOR
+    ${CROSS_QEMU};-L;/usr/${CROSS_TRIPLET};-E;LD_LIBRARY_PATH=/usr/${CROSS_TRIPLET}/lib)

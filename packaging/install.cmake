@@ -10,6 +10,18 @@ set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/init_bicluster)
 set(packaging_dir ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 
 install(TARGETS init_bicluster RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+# The C library's start files bring a .comment section that -fno-ident cannot
+# keep out; the installed tool goes without it, as Debian's strip leaves it.
+if(CMAKE_OBJCOPY)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}")
+    set(installed_tool "\$ENV{DESTDIR}${CMAKE_INSTALL_BINDIR}")
+  else()
+    set(installed_tool "\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}")
+  endif()
+  install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+      \"${installed_tool}/$<TARGET_FILE_NAME:init_bicluster>\" COMMAND_ERROR_IS_FATAL ANY)"
+    COMPONENT tool)
+endif()
 install(TARGETS init_bicluster_core EXPORT init_bicluster_targets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
@@ -97,6 +109,9 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_LIBRARY_ARCHITECTURE)
   execute_process(COMMAND dpkg-architecture -t ${CMAKE_LIBRARY_ARCHITECTURE} -qDEB_HOST_ARCH
                   OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE
                   OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  # dpkg-shlibdeps then reads the tool with the target's objdump and takes its
+  # dependencies from that architecture's libraries (libc6:arm64, ...).
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/packaging/cross_packages.cmake)
 endif()
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${INIT_BICLUSTER_MAINTAINER}")
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME init-bicluster)

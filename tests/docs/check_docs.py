@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Checks of the documentation.
 
-check_docs.py markdown CMARK FILE...
-    Renders each Markdown file with cmark and fails when a line that begins
-    with '#' outside a code block of the source (fences taken as their
-    author meant them: any line that begins with three backticks or tildes)
-    is not a heading of the output, or when a code block is left open by
-    CommonMark's rule (a closing fence holds nothing but the fence).
+check_docs.py markdown CMARK_GFM FILE...
+    Renders each Markdown file with cmark-gfm and its table extension and
+    fails when a line that begins with '#' outside a code block of the source
+    (fences taken as their author meant them: any line that begins with three
+    backticks or tildes) is not a heading of the output, when a block of lines
+    that begin with '|' is not a table of as many rows and columns, or when a
+    code block is left open by CommonMark's rule (a closing fence holds
+    nothing but the fence).
 check_docs.py options TOOL MAN README
     Fails when an option that `TOOL --help` lists is missing from the OPTIONS
     section of the manual page MAN or from README.
@@ -41,6 +43,54 @@ def plain(text):
     return re.sub(r"[`*_]", "", html.unescape(re.sub(r"<[^>]+>", "", text))).strip()
 
 
+def table_cells(line):
+    """The cells of a table row as GitHub's tables split it: at every pipe
+    that no backslash escapes, without the outer ones."""
+    cells = re.split(r"(?<!\\)\|", line.strip())
+    if cells and cells[0].strip() == "":
+        cells = cells[1:]
+    if cells and cells[-1].strip() == "":
+        cells = cells[:-1]
+    return cells
+
+
+def source_tables(lines, in_code):
+    """Each block of consecutive lines that begin with '|' outside code, as
+    (first line number, lines)."""
+    tables, start = [], None
+    for number, (line, code) in enumerate(zip(lines + [""], in_code + [False]), 1):
+        if line.startswith("|") and not code:
+            start = number if start is None else start
+        elif start is not None:
+            tables.append((start, lines[start - 1:number - 1]))
+            start = None
+    return tables
+
+
+def check_tables(lines, in_code, rendered):
+    problems = []
+    shown = re.findall(r"<table>(.*?)</table>", rendered, re.S)
+    tables = source_tables(lines, in_code)
+    for index, (number, rows) in enumerate(tables):
+        columns = len(table_cells(rows[0]))
+        for offset, row in enumerate(rows):
+            if len(table_cells(row)) != columns:
+                problems.append(f"line {number + offset}: a table row of {len(table_cells(row))} "
+                                f"cells where the table has {columns}")
+        if index >= len(shown):
+            problems.append(f"line {number}: the table is not rendered as a table")
+            continue
+        heads = len(re.findall(r"<th[ >]", shown[index]))
+        body_rows = len(re.findall(r"<tr>", shown[index])) - 1
+        if heads != columns or body_rows != len(rows) - 2:
+            problems.append(f"line {number}: the table is rendered with {heads} columns and "
+                            f"{body_rows} rows, not {columns} and {len(rows) - 2}")
+    if len(shown) > len(tables):
+        problems.append(f"{len(shown) - len(tables)} table(s) rendered from lines that "
+                        "do not begin with '|'")
+    return problems
+
+
 def check_markdown(cmark, path):
     lines = open(path, encoding="utf-8").read().split("\n")
     problems = []
@@ -48,7 +98,9 @@ def check_markdown(cmark, path):
     _, left_open = code_block_states(lines, strict=True)
     if left_open:
         problems.append("a code block is left open (a closing fence may hold nothing else)")
-    rendered = subprocess.run([cmark, path], capture_output=True, text=True, check=True).stdout
+    rendered = subprocess.run([cmark, "--extension", "table", path], capture_output=True,
+                              text=True, check=True).stdout
+    problems += check_tables(lines, meant, rendered)
     headings = [plain(h) for h in re.findall(r"<h[1-6]>(.*?)</h[1-6]>", rendered, re.S)]
     for number, (line, in_code) in enumerate(zip(lines, meant), 1):
         heading = re.match(r"^ {0,3}#{1,6}(\s+(.*?))?\s*#*\s*$", line)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of a build folder, checks how the files are split
-# between them, and runs lintian on both where it is installed: any error or
-# warning fails.
+# between them and their architecture, and runs lintian on both where it is
+# installed: any tag fails, pedantic ones included.
 # Usage: check_deb.sh BUILD_DIR
 set -euo pipefail
 build_dir=$1
@@ -39,11 +39,23 @@ expect "$tool" 'usr/bin/init_bicluster' 'usr/share/man/man1/init_bicluster\.1\.g
 expect "$dev" "${lib}libinit_bicluster\.a" 'usr/include/init_bicluster/[a-z_]+\.h' \
   "${lib}cmake/init_bicluster/init_bicluster-[a-z-]+\.cmake" "${lib}pkgconfig/init_bicluster\.pc" \
   'usr/share/doc/libinit-bicluster-dev/(copyright|changelog\.gz)'
-dpkg-deb -f "$tool" Package Version Depends
+dpkg-deb -f "$tool" Package Version Architecture Depends
+# Both are for the architecture of the build's compiler (a cross build's too).
+triplet=$(sed -n 's/^CMAKE_LIBRARY_ARCHITECTURE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
+if [ -n "$triplet" ]; then
+  expected=$(dpkg-architecture -t "$triplet" -qDEB_HOST_ARCH 2>/dev/null)
+  for package in "$tool" "$dev"; do
+    architecture=$(dpkg-deb -f "$package" Architecture)
+    [ "$architecture" = "$expected" ] ||
+      { echo "$(basename "$package") is for $architecture, not $expected"; exit 1; }
+  done
+fi
 
 if command -v lintian >/dev/null; then
-  # lintian warns that it runs as root, which is not about the packages.
-  report=$(lintian --fail-on none "$tool" "$dev" 2>&1 | grep -v 'running with root privileges' || true)
+  # Every tag fails, down to the informational and pedantic ones; lintian's
+  # warning that it runs as root is not about the packages.
+  report=$(lintian --fail-on none --info --pedantic "$tool" "$dev" 2>&1 |
+           grep -v 'running with root privileges' || true)
   echo "lintian: ${report:-clean}"
-  if grep -qE '^[EW]: ' <<<"$report"; then exit 1; fi
+  if grep -qE '^[EWIPX]: ' <<<"$report"; then exit 1; fi
 fi
