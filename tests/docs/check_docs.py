@@ -9,14 +9,21 @@ check_docs.py markdown CMARK_GFM FILE...
     that begin with '|' is not a table of as many rows and columns, or when a
     code block is left open by CommonMark's rule (a closing fence holds
     nothing but the fence).
+check_docs.py example TOOL MAN README
+    Runs the example command of README and of the manual page MAN (the same
+    in both) and fails unless README's code block that begins with
+    'BICLUSTER 0' holds the file byte for byte, and the manual page, as `man`
+    renders it, shows it as `cat -e` does (a '$' ends every line).
 check_docs.py options TOOL MAN README
     Fails when an option that `TOOL --help` lists is missing from the OPTIONS
     section of the manual page MAN or from README.
 """
 import html
+import os
 import re
 import subprocess
 import sys
+import tempfile
 
 FENCE = re.compile(r"^ {0,3}(`{3,}|~{3,})(.*)$")
 
@@ -129,11 +136,46 @@ def check_options(tool, man, readme):
     return problems
 
 
+def example_arguments(text, pattern):
+    match = re.search(pattern, text)
+    return match.group(1).split() if match else None
+
+
+def check_example(tool, man, readme):
+    readme_text = open(readme, encoding="utf-8").read()
+    man_source = open(man, encoding="utf-8").read().replace("\\-", "-")
+    arguments = example_arguments(readme_text, r"`init_bicluster ((?:--seed )?[-0-9 ]+) out\.txt`")
+    if arguments is None:
+        return [f"{readme}: no example command `init_bicluster ... out.txt`"]
+    if example_arguments(man_source, r'init_bicluster ((?:--seed )?[-0-9 ]+) out\.txt') != arguments:
+        return [f"{man}: the example command is not README's"]
+    with tempfile.TemporaryDirectory() as folder:
+        path = os.path.join(folder, "out.txt")
+        subprocess.run([tool, *arguments, path], check=True)
+        written = open(path, "rb").read().decode("ascii")
+    problems = []
+    blocks = re.findall(r"^```\n(BICLUSTER 0\n.*?)^```$", readme_text, re.S | re.M)
+    if not blocks or blocks[0] != written:
+        problems.append(f"{readme}: the example block is not the file the tool writes")
+    rendered = subprocess.run(["man", "-l", man], capture_output=True, text=True, check=True,
+                              env={**os.environ, "MANWIDTH": "80"}).stdout.split("\n")
+    expected = [line + "$" for line in written.split("\n")[:-1]]
+    starts = [i for i, line in enumerate(rendered) if line.strip() == expected[0]]
+    indent = rendered[starts[0]][:-len(expected[0])] if starts else ""
+    shown = [line[len(indent):] for line in rendered[starts[0]:starts[0] + len(expected)]] \
+        if starts else []
+    if shown != expected:
+        problems.append(f"{man}: the example is not the file the tool writes, as `cat -e` shows it")
+    return problems
+
+
 def main(argv):
     if len(argv) >= 3 and argv[1] == "markdown":
         problems = [p for path in argv[3:] for p in check_markdown(argv[2], path)]
     elif len(argv) == 5 and argv[1] == "options":
         problems = check_options(*argv[2:])
+    elif len(argv) == 5 and argv[1] == "example":
+        problems = check_example(*argv[2:])
     else:
         print(__doc__, file=sys.stderr)
         return 2

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs the build into a fresh prefix, then builds two consumers against it
-# as C++17, one with CMake's find_package and one with pkg-config, and
-# compares their output with the expected file; and the two programs of
-# docs/library.md that draw into memory and read a file back.
+# Installs the build into a fresh prefix, checks that its headers name only
+# installed headers, then builds two consumers against it as C++17, one with
+# CMake's find_package and one with pkg-config, and compares their output with
+# the expected file; and the two programs of docs/library.md that draw into
+# memory and read a file back.
 # Usage: check_consumer.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 build_dir=$1
@@ -12,6 +13,13 @@ trap 'rm -rf "$work"' EXIT
 expected="$source_dir/tests/data/example.txt"
 
 cmake --install "$build_dir" --prefix "$work/prefix" >/dev/null
+# An installed header names only headers that are installed beside it.
+for header in "$work"/prefix/include/init_bicluster/*.h; do
+  for named in $(grep -v '#include <' "$header" | grep -oE '\b[a-z_0-9]+\.h\b' | sort -u); do
+    [ -f "$work/prefix/include/init_bicluster/$named" ] ||
+      { echo "$(basename "$header") names $named, which is not installed"; exit 1; }
+  done
+done
 cmake -S "$source_dir/tests/consumer" -B "$work/build" -G Ninja \
   -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/build" >/dev/null
