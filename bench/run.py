@@ -9,8 +9,10 @@ file read back.
 Usage: python3 bench/run.py [--runs N] [--skip-baseline]
 """
 import argparse
+import datetime
 import filecmp
 import os
+import platform
 import statistics
 import subprocess
 import sys
@@ -57,6 +59,34 @@ def measure(command):
     if result.returncode != 0:
         sys.exit(f"{command} failed with {result.returncode}: {lines}")
     return seconds, int(lines[-1]), "\n".join(lines[:-1])
+
+
+def machine_line(scratch):
+    """Where and when the figures were made: the date, the processor, the
+    compiler of the build, and the file system of the real files."""
+    processor, flags = platform.machine(), set()
+    with open("/proc/cpuinfo", encoding="utf-8") as cpuinfo:
+        for line in cpuinfo:
+            if line.startswith("model name") and processor == platform.machine():
+                processor = line.split(":", 1)[1].strip()
+            elif line.startswith("flags") and not flags:
+                flags = set(line.split(":", 1)[1].split())
+    # The vector path the tool chooses on x86-64, from the features it asks for.
+    if {"avx512f", "avx512bw", "avx512vl", "avx512vbmi", "avx512_vbmi2"} <= flags:
+        processor += " (AVX-512 path)"
+    elif {"avx2", "bmi1", "bmi2", "popcnt"} <= flags:
+        processor += " (AVX2 path)"
+    elif flags:
+        processor += " (baseline path)"
+    cache = open(os.path.join(BUILD, "CMakeCache.txt"), encoding="utf-8").read()
+    compiler = "".join(line.split("=", 1)[1] for line in cache.splitlines()
+                       if line.startswith("CMAKE_CXX_COMPILER:"))
+    version = subprocess.run([compiler, "--version"], capture_output=True, text=True).stdout
+    file_system = subprocess.run(["findmnt", "-n", "-o", "FSTYPE", "-T", scratch],
+                                 capture_output=True, text=True).stdout.strip()
+    return (f"Measured {datetime.date.today().isoformat()} on {processor}, {os.cpu_count()} cores, "
+            f"Linux {platform.release()}; {version.splitlines()[0]}, Release; real files on "
+            f"{file_system}.")
 
 
 def median_ms(runs):
@@ -140,8 +170,10 @@ def main():
                             f"{median_ms(read):.1f}" if read else "-",
                             f"{median_ms(read) / median_ms(tool_real):.2f}" if read else "-"])
         print("done:", name, file=sys.stderr)
+    measured = machine_line(scratch)
     os.rmdir(scratch)
 
+    print(measured)
     header = ["workload", "arguments 1-7", "MB out", "M draws", "tool ms", "tool ms, file",
               "tool MiB", "tool ns/draw"]
     if not options.skip_baseline:

@@ -14,6 +14,10 @@ check_docs.py example TOOL MAN README
     in both) and fails unless README's code block that begins with
     'BICLUSTER 0' holds the file byte for byte, and the manual page, as `man`
     renders it, shows it as `cat -e` does (a '$' ends every line).
+check_docs.py figures README BENCH_README
+    Fails unless every figure of README's Speed section (a number followed by
+    'x', 'ms' or 'MiB') is a cell of the table in BENCH_README's first code
+    block that begins with 'Measured', and README names that block's date.
 check_docs.py options TOOL MAN README
     Fails when an option that `TOOL --help` lists is missing from the OPTIONS
     section of the manual page MAN or from README.
@@ -169,11 +173,35 @@ def check_example(tool, man, readme):
     return problems
 
 
+def check_figures(readme, bench_readme):
+    text = open(readme, encoding="utf-8").read()
+    section = re.search(r"^## Speed\n(.*?)(?=^## |\Z)", text, re.S | re.M)
+    if not section:
+        return [f"{readme}: no section 'Speed'"]
+    block = re.search(r"^```\n(Measured (\d{4}-\d\d-\d\d) .*?)^```$",
+                      open(bench_readme, encoding="utf-8").read(), re.S | re.M)
+    if not block:
+        return [f"{bench_readme}: no code block that begins with 'Measured YYYY-MM-DD'"]
+    cells = {cell.strip() for line in block.group(1).splitlines() if line.startswith("|")
+             for cell in table_cells(line)}
+    problems = [] if block.group(2) in section.group(1) else [
+        f"{readme}: the Speed section does not name the date of the table, {block.group(2)}"]
+    figures = re.findall(r"(\d+(?:\.\d+)?)(x| ms| MiB)\b", section.group(1))
+    if not figures:
+        problems.append(f"{readme}: the Speed section quotes no figures")
+    for number, unit in figures:
+        if (number + unit if unit == "x" else number) not in cells:
+            problems.append(f"{readme}: {number}{unit} is not in the table of {bench_readme}")
+    return problems
+
+
 def main(argv):
     if len(argv) >= 3 and argv[1] == "markdown":
         problems = [p for path in argv[3:] for p in check_markdown(argv[2], path)]
     elif len(argv) == 5 and argv[1] == "options":
         problems = check_options(*argv[2:])
+    elif len(argv) == 4 and argv[1] == "figures":
+        problems = check_figures(*argv[2:])
     elif len(argv) == 5 and argv[1] == "example":
         problems = check_example(*argv[2:])
     else:
