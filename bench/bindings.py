@@ -64,10 +64,7 @@ def main():
     print(f"Medians of {options.runs} runs (at most 3 of base R and NumPy on cover and "
           f"huge-sparse). C++: the library's draw collected whole, the whole process of "
           f"bench/memory_runs; R and Python: the call, timed in the process.")
-    print("| " + " | ".join(header) + " |")
-    print("|" + "---|" * len(header))
-    for row in rows:
-        print("| " + " | ".join(row) + " |")
+    run.print_table(header, rows)
     sequential, parallel = map(float, output(
         [options.python, os.path.join(ROOT, "bench", "python_biclusters.py")]
         + "10000000 1 3 10000000 10000000 -1 -1".split() + [str(options.runs), "--threads"]))

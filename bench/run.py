@@ -89,6 +89,14 @@ def machine_line(scratch):
             f"{file_system}.")
 
 
+def print_table(header, rows):
+    """Prints a Markdown table."""
+    print("| " + " | ".join(header) + " |")
+    print("|" + "---|" * len(header))
+    for row in rows:
+        print("| " + " | ".join(row) + " |")
+
+
 def median_ms(runs):
     return statistics.median(r[0] for r in runs) * 1e3
 
@@ -184,20 +192,14 @@ def main():
           f"runs for cover and huge-sparse, none for cover-1e8) and numpy (at most 3). Output to "
           f"/dev/null, or to a real file where the column says so; the same seeds for both "
           f"programs, whose files are the same byte for byte.")
-    print("| " + " | ".join(header) + " |")
-    print("|" + "---|" * len(header))
-    for row in rows:
-        print("| " + " | ".join(row) + " |")
+    print_table(header, rows)
     print()
     print(f"The library in memory, medians of {options.runs} runs beside the tool's: a run drawn and "
           f"collected whole, drawn and handed over a bicluster at a time, and the tool's file read "
           f"back; ratios to the tool writing to /dev/null, and to a real file for reading.")
     header = ["workload", "tool ms", "collect ms", "collect/tool", "collect MiB", "stream ms",
               "stream/tool", "tool ms, file", "read ms", "read/write"]
-    print("| " + " | ".join(header) + " |")
-    print("|" + "---|" * len(header))
-    for row in memory_rows:
-        print("| " + " | ".join(row) + " |")
+    print_table(header, memory_rows)
 
 
 if __name__ == "__main__":
