@@ -52,13 +52,6 @@ int attributes_of(int descriptor, attribute_list* attributes) {
   return 0;
 }
 
-// Whether `error` says that a file system has no such flags at all, or that
-// the system does not know the request (as qemu-user answers for requests
-// it does not translate).
-bool has_no_flags(int error) {
-  return error == ENOTTY || error == ENOTSUP || error == EINVAL || error == ENOSYS;
-}
-
 // The inode flags of the file open at `descriptor` into `*flags`, nothing
 // where the file system has none. Returns 0 or the errno value.
 int inode_flags(int descriptor, std::optional<int>* flags) {
@@ -97,6 +90,10 @@ int set_attribute(int descriptor, const std::string& name, const std::string& va
 }
 
 }  // namespace
+
+bool has_no_flags(int error) {
+  return error == ENOTTY || error == ENOTSUP || error == EINVAL || error == ENOSYS;
+}
 
 bool is_refusal(int error) {
   return error == EPERM || error == EACCES || error == ENOTSUP || error == EOPNOTSUPP ||

@@ -60,6 +60,11 @@ int set_inode_flags(int descriptor, int flags);
 // file size or memory) and every other error are failures.
 bool is_refusal(int error);
 
+// Whether `error`, from a request for a file's flags, says that the file
+// system has no such flags at all, or that the system does not know the
+// request (as qemu-user answers for requests it does not translate).
+bool has_no_flags(int error);
+
 }  // namespace init_bicluster
 
 #endif  // INIT_BICLUSTER_FILE_IDENTITY_H_

@@ -1,13 +1,17 @@
 #include "file_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
+#include <thread>
 
 namespace init_bicluster {
 
@@ -44,6 +48,14 @@ bool can_link_unnamed_files() { return access("/proc/self/fd", X_OK) == 0; }
 // How many hidden names are tried before giving up.
 constexpr int k_name_attempts = 100;
 
+// How long a lock that another holds is waited for, and the longest pause
+// between two tries.
+constexpr std::chrono::seconds k_lock_wait{10};
+constexpr std::chrono::milliseconds k_longest_pause{64};
+
+// Whether `error` says that a file system has no locks at all.
+bool has_no_locks(int error) { return error == EOPNOTSUPP || error == ENOSYS || error == EINVAL; }
+
 }  // namespace
 
 int write_all(int descriptor, std::string_view bytes, write_call write) {
@@ -63,11 +75,29 @@ int write_all(int descriptor, std::string_view bytes, write_call write) {
 }
 
 int open_file(const std::string& path, int flags, mode_t mode) {
+  return open_at(AT_FDCWD, path, flags, mode);
+}
+
+int open_at(int folder, const std::string& path, int flags, mode_t mode) {
   int descriptor;
   do {
-    descriptor = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    descriptor = ::openat(folder, path.c_str(), flags | O_CLOEXEC, mode);
   } while (descriptor < 0 && errno == EINTR);
   return descriptor;
+}
+
+int lock_file(int descriptor, bool wait) {
+  const auto deadline = std::chrono::steady_clock::now() + k_lock_wait;
+  std::chrono::milliseconds pause{1};
+  for (;;) {
+    if (flock(descriptor, LOCK_EX | LOCK_NB) == 0) return 0;
+    if (errno == EINTR) continue;
+    if (has_no_locks(errno)) return 0;
+    if (errno != EWOULDBLOCK) return errno;
+    if (!wait || std::chrono::steady_clock::now() >= deadline) return ETXTBSY;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, k_longest_pause);
+  }
 }
 
 std::string directory_of(const std::string& path) {
@@ -90,8 +120,9 @@ int create_temporary_file(int folder, const std::string& target_name, mode_t mod
   }
   for (int attempt = 0; attempt < k_name_attempts; ++attempt) {
     std::string name = hidden_name(target_name);
-    file->descriptor = openat(folder, name.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, mode);
+    file->descriptor =
+        openat(folder, name.c_str(),
+               O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC, mode);
     if (file->descriptor >= 0) {
       file->name = std::move(name);
       return 0;
@@ -121,11 +152,47 @@ int rename_temporary_file(temporary_file* file, const std::string& target_name) 
   // Linux releases the descriptor even when close reports EINTR.
   if (::close(file->descriptor) != 0 && errno != EINTR) error = errno;
   file->descriptor = -1;
-  if (error == 0 && renameat(file->folder, file->name.c_str(), file->folder,
-                             target_name.c_str()) != 0) {
+  if (error == 0 &&
+      renameat(file->folder, file->name.c_str(), file->folder, target_name.c_str()) != 0) {
     error = errno;
   }
   if (error != 0) unlinkat(file->folder, file->name.c_str(), 0);
+  file->name.clear();
+  return error;
+}
+
+int place_temporary_file(temporary_file* file, const std::string& target_name) {
+  int error = 0;
+  if (file->name.empty()) {
+    // An unnamed file is linked under the name itself, which fails where
+    // anything has that name.
+    const std::string source = "/proc/self/fd/" + std::to_string(file->descriptor);
+    if (linkat(AT_FDCWD, source.c_str(), file->folder, target_name.c_str(), AT_SYMLINK_FOLLOW) !=
+        0) {
+      error = errno;
+    }
+    // Linux releases the descriptor even when close reports EINTR.
+    if (::close(file->descriptor) != 0 && errno != EINTR && error == 0) {
+      error = errno;
+      unlinkat(file->folder, target_name.c_str(), 0);
+    }
+    file->descriptor = -1;
+    return error;
+  }
+  if (::close(file->descriptor) != 0 && errno != EINTR) error = errno;
+  file->descriptor = -1;
+  const char* hidden = file->name.c_str();
+  const char* target = target_name.c_str();
+  bool renamed = false;
+  if (error == 0) {
+    renamed = renameat2(file->folder, hidden, file->folder, target, RENAME_NOREPLACE) == 0;
+    error = renamed ? 0 : errno;
+    // A file system without the flag: a second name fails the same way.
+    if (error == EINVAL || error == ENOSYS) {
+      error = linkat(file->folder, hidden, file->folder, target, 0) == 0 ? 0 : errno;
+    }
+  }
+  if (!renamed) unlinkat(file->folder, hidden, 0);
   file->name.clear();
   return error;
 }

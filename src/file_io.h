@@ -12,6 +12,28 @@
 
 namespace init_bicluster {
 
+// A descriptor that is closed when it goes out of scope, unless released.
+class owned_descriptor {
+ public:
+  explicit owned_descriptor(int descriptor = -1) : descriptor_(descriptor) {}
+  owned_descriptor(const owned_descriptor&) = delete;
+  owned_descriptor& operator=(const owned_descriptor&) = delete;
+  ~owned_descriptor() {
+    if (descriptor_ >= 0) ::close(descriptor_);
+  }
+  // The descriptor, or -1.
+  int get() const { return descriptor_; }
+  // Hands the descriptor over to the caller, who closes it.
+  int release() {
+    const int descriptor = descriptor_;
+    descriptor_ = -1;
+    return descriptor;
+  }
+
+ private:
+  int descriptor_;
+};
+
 // The signature of write(2), so that tests can stand in for the system call.
 using write_call = ssize_t (*)(int descriptor, const void* bytes, std::size_t count);
 
@@ -21,9 +43,18 @@ using write_call = ssize_t (*)(int descriptor, const void* bytes, std::size_t co
 // loop forever.
 int write_all(int descriptor, std::string_view bytes, write_call write = ::write);
 
-// open(2) of `path`, repeated while a signal interrupts it. Returns the
-// descriptor, or -1 with errno set.
+// open(2) of `path`, repeated while a signal interrupts it, never inherited
+// by a child. Returns the descriptor, or -1 with errno set.
 int open_file(const std::string& path, int flags, mode_t mode = 0);
+
+// The same for `path` relative to the folder open at `folder` (or AT_FDCWD).
+int open_at(int folder, const std::string& path, int flags, mode_t mode = 0);
+
+// Takes an exclusive lock (flock) on the file open at `descriptor`: at once,
+// or, when `wait`, waiting up to ten seconds while another holds it.
+// Returns 0, also where the file system has no such locks; ETXTBSY when
+// another holds the lock; or the errno value of the failure.
+int lock_file(int descriptor, bool wait);
 
 // The folder part of `path`: "." when it has none. Requires a path that does
 // not end in '/'.
@@ -58,6 +89,12 @@ int name_temporary_file(temporary_file* file, const std::string& target_name);
 // which the target is as it was and the temporary file is gone. Requires a
 // named file (name_temporary_file).
 int rename_temporary_file(temporary_file* file, const std::string& target_name);
+
+// Closes `file` and gives it the name `target_name` in its folder, where
+// nothing may have that name: then it fails with EEXIST and leaves that
+// alone. Returns 0, or the errno value of the failure, after which the
+// temporary file is gone.
+int place_temporary_file(temporary_file* file, const std::string& target_name);
 
 // Closes `file` and removes it, leaving nothing behind; the folder stays
 // open.

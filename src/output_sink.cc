@@ -1,5 +1,7 @@
 #include "output_sink.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,8 +11,13 @@
 
 namespace init_bicluster {
 
-file_sink::file_sink(int descriptor, std::unique_ptr<replacement> replacing, int failure)
-    : descriptor_(descriptor), replacement_(std::move(replacing)), failure_(failure) {}
+file_sink::file_sink(int descriptor, int folder, std::string name,
+                     std::unique_ptr<replacement> replacing, int failure)
+    : descriptor_(descriptor),
+      folder_(folder),
+      name_(std::move(name)),
+      replacement_(std::move(replacing)),
+      failure_(failure) {}
 
 std::unique_ptr<file_sink> file_sink::open(const std::string& path, int* error) {
   output_plan plan = plan_output(path);
@@ -27,17 +34,19 @@ std::unique_ptr<file_sink> file_sink::open(const std::string& path, int* error) 
     }
   }
   const int failure = plan.how == output_plan::way::fail ? plan.error : 0;
-  std::unique_ptr<file_sink> sink(new (std::nothrow)
-                                      file_sink(plan.descriptor, std::move(replacing), failure));
+  std::unique_ptr<file_sink> sink(new (std::nothrow) file_sink(
+      plan.descriptor, plan.folder, std::move(plan.name), std::move(replacing), failure));
   if (sink == nullptr) {
     *error = ENOMEM;
     if (plan.descriptor >= 0) ::close(plan.descriptor);
+    if (plan.folder >= 0) ::close(plan.folder);
   }
   return sink;
 }
 
 file_sink::~file_sink() {
   if (descriptor_ >= 0) ::close(descriptor_);
+  if (folder_ >= 0) ::close(folder_);
 }
 
 int file_sink::write(std::string_view bytes) {
@@ -52,12 +61,27 @@ int file_sink::close() {
     replacement_.reset();
     return error;
   }
+  // A file moved away during the run does not hold the run at the path.
+  int error = 0;
+  struct stat written;
+  struct stat named;
+  if (folder_ >= 0) {
+    if (fstat(descriptor_, &written) != 0) {
+      error = errno;
+    } else if (fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+      error = errno == ENOENT ? ESTALE : errno;
+    } else if (named.st_dev != written.st_dev || named.st_ino != written.st_ino) {
+      error = ESTALE;
+    }
+    ::close(folder_);
+    folder_ = -1;
+  }
   const int descriptor = descriptor_;
   descriptor_ = -1;
   // On Linux the descriptor is released even when close reports EINTR, so it
   // must not be closed again; a retry could close another thread's file.
-  if (::close(descriptor) != 0 && errno != EINTR) return errno;
-  return 0;
+  if (::close(descriptor) != 0 && errno != EINTR && error == 0) error = errno;
+  return error;
 }
 
 }  // namespace init_bicluster

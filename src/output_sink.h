@@ -30,17 +30,20 @@ class replacement;
 // succeeds, so that a reader never sees part of a file, and a run that fails
 // or is killed leaves the path as it was. The new file carries the old one's
 // owner, group, mode, extended attributes and inode flags as they are when
-// it takes the old one's place; where the runner may not give it those, or
-// a check of the path cannot be made, the path is written in place.
+// it takes the old one's place; where the runner may not give it those, the
+// path is written in place, under a lock that keeps other runs out.
 class file_sink final : public output_sink {
  public:
-  // Opens `path` for writing, refusing exactly what fopen(path, "w") refuses.
-  // A symbolic link is followed to the file it names. A new path gets mode
-  // 0666 less the umask. Returns null, with the errno value in `*error`,
-  // when that fails. When the new file cannot be made or labelled for want
-  // of a resource (descriptors, inodes, space, quota, memory), returns a
-  // sink whose every call fails with that errno value, and the old file
-  // stays. Requires a non-null `error`.
+  // Opens `path` for writing, refusing exactly what fopen(path, "w") refuses
+  // (fs.protected_regular and fs.protected_fifos also for root). A symbolic
+  // link is followed to the file it names. A new path gets mode 0666 less
+  // the umask. Returns null, with the errno value in `*error`, when that
+  // fails. When a check of the path fails, the new file cannot be made or
+  // labelled for want of a resource (descriptors, inodes, space, quota,
+  // memory), the path no longer names what was opened (ESTALE) or another
+  // holds the lock of a file written in place (ETXTBSY), returns a sink
+  // whose every call fails with that errno value, and the old file stays.
+  // Requires a non-null `error`.
   static std::unique_ptr<file_sink> open(const std::string& path, int* error);
 
   file_sink(const file_sink&) = delete;
@@ -55,15 +58,22 @@ class file_sink final : public output_sink {
   // Closes the file and puts it in the place of the path. Returns 0, or the
   // errno value when that fails (a delayed write error on some file
   // systems, a shortage, ESTALE when another program put a different file at
-  // the path during the run), and then the path is as it was, unless the
-  // file was written in place. Requires that it was not called before.
+  // the path during the run, or moved the file written in place, ETXTBSY
+  // when another kept the old file locked), and then the path is as it was,
+  // unless the file was written in place. Requires that it was not called
+  // before.
   int close() override;
 
  private:
-  file_sink(int descriptor, std::unique_ptr<replacement> replacing, int failure);
+  file_sink(int descriptor, int folder, std::string name, std::unique_ptr<replacement> replacing,
+            int failure);
 
   // The file written in place; -1 when a replacement is written.
   int descriptor_;
+  // The folder and the name that named the file written in place when it
+  // was checked; -1 when there are none.
+  int folder_;
+  std::string name_;
   std::unique_ptr<replacement> replacement_;
   // The errno value every call returns, when no file could be made.
   int failure_;

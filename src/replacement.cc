@@ -3,18 +3,14 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdio>
-#include <cstdlib>
-#include <optional>
-#include <sstream>
 
+#include "file_checks.h"
 #include "file_identity.h"
+#include "final_name.h"
 
 namespace init_bicluster {
 
@@ -24,160 +20,14 @@ namespace {
 // disc, while the run goes on.
 constexpr uint64_t k_writeback_step = uint64_t{8} << 20;
 
-// Links followed before giving up, as the kernel does.
-constexpr int k_most_links = 40;
-
 bool is_same_file(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// `path` with its symbolic links followed to the last one's target, which
-// need not exist; `path` itself where it is not a link or cannot be read.
-std::string followed(const std::string& path) {
-  std::string current = path;
-  for (int link = 0; link < k_most_links; ++link) {
-    char target[PATH_MAX];
-    const ssize_t length = readlink(current.c_str(), target, sizeof target);
-    if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) return current;
-    const std::string next(target, static_cast<std::size_t>(length));
-    current = next[0] == '/' ? next : directory_of(current) + "/" + next;
-  }
-  return path;
-}
-
-// A check's answer; unknown when it cannot be made, which counts as the
-// answer that keeps the file in place.
-enum class answer { no, yes, unknown };
-
-// Whether the folder open at `folder` is append-only: a file in it could be
-// linked but never renamed over another.
-answer is_append_only(int folder) {
-  struct statx info;
-  if (statx(folder, "", AT_EMPTY_PATH, 0, &info) == 0 &&
-      (info.stx_attributes_mask & STATX_ATTR_APPEND) != 0) {
-    return (info.stx_attributes & STATX_ATTR_APPEND) != 0 ? answer::yes : answer::no;
-  }
-  // A file system that does not report the flag through statx.
-  const int readable = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (readable < 0) return answer::unknown;
-  int flags = 0;
-  const int result = ioctl(readable, FS_IOC_GETFLAGS, &flags);
-  const int error = errno;
-  ::close(readable);
-  if (result != 0) return error == ENOTTY || error == ENOTSUP ? answer::no : answer::unknown;
-  return (flags & FS_APPEND_FL) != 0 ? answer::yes : answer::no;
-}
-
-// Turns the octal escapes of a path in /proc/self/mountinfo (\040 for a
-// space, ...) back into their bytes.
-std::string unescaped(const std::string& field) {
-  std::string path;
-  for (std::size_t i = 0; i < field.size(); ++i) {
-    const auto octal = [&](std::size_t at) { return field[at] >= '0' && field[at] <= '7'; };
-    if (field[i] == '\\' && i + 3 < field.size() && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
-      path += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
-                                (field[i + 3] - '0'));
-      i += 3;
-    } else {
-      path += field[i];
-    }
-  }
-  return path;
-}
-
-// Whether some mount point shows the file `file`: every mount of a single
-// file, at any path, is found by looking at the mount point itself, whatever
-// device numbers the mount table gives.
-answer is_a_mount_point(const struct stat& file) {
-  std::FILE* mounts = std::fopen("/proc/self/mountinfo", "re");
-  if (mounts == nullptr) return answer::unknown;
-  answer found = answer::no;
-  char* line = nullptr;
-  std::size_t room = 0;
-  while (found == answer::no && getline(&line, &room, mounts) > 0) {
-    // Fields: mount id, parent id, major:minor, root, mount point, ... A
-    // mount of a whole file system, or of a folder, has a folder as its root.
-    std::istringstream fields(line);
-    std::string id, parent, numbers, root, point;
-    fields >> id >> parent >> numbers >> root >> point;
-    if (root == "/") continue;
-    struct stat shown;
-    if (fstatat(AT_FDCWD, unescaped(point).c_str(), &shown,
-                AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT) == 0 &&
-        is_same_file(shown, file)) {
-      found = answer::yes;
-    }
-  }
-  if (found == answer::no && std::ferror(mounts)) found = answer::unknown;
-  std::free(line);
-  std::fclose(mounts);
-  return found;
-}
-
-// Whether the file open at `descriptor` is mounted on a path of its own (a
-// bind mount), at its name in the folder open at `folder` or elsewhere:
-// renaming a new file over its name would fail, or leave the other path
-// showing the old file.
-answer is_mounted_on_its_own(int descriptor, const struct stat& file, int folder) {
-  struct statx info;
-  if (statx(descriptor, "", AT_EMPTY_PATH, STATX_MNT_ID, &info) != 0) return answer::unknown;
-  if ((info.stx_attributes & info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
-    return answer::yes;
-  }
-  struct statx folder_info;
-  if ((info.stx_mask & STATX_MNT_ID) != 0 &&
-      (statx(folder, "", AT_EMPTY_PATH, STATX_MNT_ID, &folder_info) != 0 ||
-       (folder_info.stx_mask & STATX_MNT_ID) == 0 || folder_info.stx_mnt_id != info.stx_mnt_id)) {
-    return answer::yes;
-  }
-  return is_a_mount_point(file);
-}
-
-// Whether the regular file `existing`, open at `descriptor` and named
-// `name` in the folder open at `folder`, may be replaced by a new file
-// rather than written in place.
-bool may_replace(int descriptor, const struct stat& existing, int folder, const std::string& name) {
-  struct stat found;
-  if (existing.st_nlink != 1 || fstatat(folder, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0 ||
-      !is_same_file(found, existing)) {
-    return false;
-  }
-  // A standard stream's file is written in place, as the shell expects.
-  for (int stream = 0; stream <= 2; ++stream) {
-    struct stat info;
-    if (fstat(stream, &info) == 0 && is_same_file(info, existing)) return false;
-  }
-  struct stat directory;
-  if (fstat(folder, &directory) != 0 || directory.st_dev != existing.st_dev) return false;
-  // In a sticky folder (such as /tmp) only the owners may replace another
-  // user's file.
-  const uid_t user = geteuid();
-  if ((directory.st_mode & S_ISVTX) != 0 && user != 0 && user != existing.st_uid &&
-      user != directory.st_uid) {
-    return false;
-  }
-  return is_append_only(folder) == answer::no &&
-         is_mounted_on_its_own(descriptor, existing, folder) == answer::no;
-}
-
-output_plan in_place(const std::string& path) {
+output_plan refused(int error) {
   output_plan plan;
-  plan.descriptor = open_in_place(path);
-  plan.how = plan.descriptor >= 0 ? output_plan::way::in_place : output_plan::way::refuse;
-  plan.error = plan.descriptor >= 0 ? 0 : errno;
-  return plan;
-}
-
-// The plan that writes the regular file open at `descriptor` in place.
-output_plan truncated(int descriptor) {
-  output_plan plan;
-  if (ftruncate(descriptor, 0) != 0) {
-    plan.error = errno;
-    ::close(descriptor);
-    return plan;
-  }
-  plan.how = output_plan::way::in_place;
-  plan.descriptor = descriptor;
+  plan.how = output_plan::way::refuse;
+  plan.error = error;
   return plan;
 }
 
@@ -188,86 +38,149 @@ output_plan failed(int error) {
   return plan;
 }
 
-int open_folder_of(const std::string& target) {
-  return open_file(directory_of(target), O_PATH | O_DIRECTORY);
-}
-
-// The plan for a path where no file is: a new file in the target's folder,
-// or an in-place open where it cannot be made there.
-output_plan plan_new_file(const std::string& path) {
-  const std::string target = followed(path);
-  const int folder = open_folder_of(target);
-  if (folder < 0) return in_place(path);
-  const std::string name = name_of(target);
-  struct stat found;
-  temporary_file file;
-  if (fstatat(folder, name.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0 ||
-      is_append_only(folder) != answer::no ||
-      create_temporary_file(folder, name, 0666, &file) != 0) {
-    ::close(folder);
-    return in_place(path);
-  }
+// The plan that writes through `file` as it is: a device or a pipe, which
+// need no truncation.
+output_plan written_through(owned_descriptor& file) {
   output_plan plan;
-  plan.how = output_plan::way::replace;
-  plan.replacing = replacement(std::move(file), name, -1);
+  plan.how = output_plan::way::in_place;
+  plan.descriptor = file.release();
   return plan;
 }
 
-}  // namespace
-
-int open_in_place(const std::string& path) {
-  return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY, 0666);
+// The plan that writes the regular file `file` in place: locked, so that no
+// other run writes it at once, and truncated. `folder` and `name`, where
+// given, named it when it was checked.
+output_plan written_in_place(owned_descriptor& file, owned_descriptor& folder,
+                             const std::string& name) {
+  if (const int error = lock_file(file.get(), false)) return failed(error);
+  if (ftruncate(file.get(), 0) != 0) return failed(errno);
+  output_plan plan = written_through(file);
+  plan.folder = folder.release();
+  plan.name = name;
+  return plan;
 }
 
-output_plan plan_output(const std::string& path) {
-  if (path.empty() || path.back() == '/') return in_place(path);
-  // Opening the file for writing refuses exactly what writing it in place
-  // would, and tells what it is.
-  const int descriptor = open_file(path, O_WRONLY | O_NOCTTY);
-  if (descriptor < 0) {
-    // Nothing there, or a dangling link: the file it names is made new.
-    return errno == ENOENT ? plan_new_file(path) : in_place(path);
-  }
-  struct stat existing;
-  if (fstat(descriptor, &existing) != 0 || !S_ISREG(existing.st_mode)) {
-    // Devices and FIFOs are written through this open, which needs no
-    // truncation.
-    output_plan plan;
-    plan.how = output_plan::way::in_place;
-    plan.descriptor = descriptor;
-    return plan;
-  }
-  const std::string target = followed(path);
-  const std::string name = name_of(target);
-  const int folder = open_folder_of(target);
-  if (folder < 0) return truncated(descriptor);
-  if (!may_replace(descriptor, existing, folder, name)) {
-    ::close(folder);
-    return truncated(descriptor);
-  }
+// The plan for the regular file `file`, whose status is `opened`, named
+// `name` in the folder `folder`, whose status is `folder_info`.
+output_plan plan_regular_file(owned_descriptor& file, const struct stat& opened,
+                              owned_descriptor& folder, const struct stat& folder_info,
+                              const std::string& name) {
+  // A file of several names, or mounted from elsewhere, is one that a new
+  // file cannot stand in for. In a sticky folder (such as /tmp) only the
+  // owners and root may replace another user's file.
+  const uid_t user = geteuid();
+  bool in_place = opened.st_nlink != 1 || folder_info.st_dev != opened.st_dev ||
+                  ((folder_info.st_mode & S_ISVTX) != 0 && user != 0 && user != opened.st_uid &&
+                   user != folder_info.st_uid);
+  int error = 0;
+  if (!in_place) error = is_append_only(folder.get(), &in_place);
+  if (error == 0 && !in_place)
+    error = is_mounted_on_its_own(file.get(), opened, folder.get(), &in_place);
+  if (error != 0) return failed(error);
+  if (in_place) return written_in_place(file, folder, name);
   // The old file's identity, given to the new file before anything is
   // written, tells whether the runner may give it at the end.
   file_identity identity;
-  temporary_file file;
-  int error = read_identity(descriptor, &identity);
-  if (error == 0) error = create_temporary_file(folder, name, 0600, &file);
-  if (error == 0) error = give_identity(file.descriptor, identity);
-  if (error != 0) {
-    discard_temporary_file(&file);
-    ::close(folder);
-    if (is_refusal(error)) return truncated(descriptor);
-    ::close(descriptor);
+  temporary_file made;
+  bool other_project = false;
+  error = read_identity(file.get(), &identity);
+  if (error == 0) error = create_temporary_file(folder.get(), name, 0600, &made);
+  if (error == 0 && identity.extended) {
+    error = imposes_other_project(folder.get(), made.descriptor, identity.extended->project,
+                                  &other_project);
+  }
+  if (error == 0 && !other_project) error = give_identity(made.descriptor, identity);
+  if (error != 0 || other_project) {
+    discard_temporary_file(&made);
+    if (error == 0 || is_refusal(error)) return written_in_place(file, folder, name);
     return failed(error);
   }
   // Synchronous writes would slow the run; the flag is given again at the
   // end.
   if (identity.flags && (*identity.flags & FS_SYNC_FL) != 0) {
-    set_inode_flags(file.descriptor, *identity.flags & ~FS_SYNC_FL);
+    set_inode_flags(made.descriptor, *identity.flags & ~FS_SYNC_FL);
   }
   output_plan plan;
   plan.how = output_plan::way::replace;
-  plan.replacing = replacement(std::move(file), name, descriptor);
+  folder.release();
+  plan.replacing = replacement(std::move(made), name, file.release());
   return plan;
+}
+
+// The plan for a path that named a file when `file` was opened on it.
+output_plan plan_existing_file(const std::string& path, owned_descriptor& file) {
+  struct stat opened;
+  if (fstat(file.get(), &opened) != 0) return failed(errno);
+  const bool regular = S_ISREG(opened.st_mode);
+  // Devices are written through this open. A standard stream's file is
+  // written in place, as the shell expects, and it and a pipe without a
+  // name may have no name to check.
+  if (!regular && !S_ISFIFO(opened.st_mode)) return written_through(file);
+  owned_descriptor no_folder;
+  if (is_standard_stream_file(opened)) {
+    return regular ? written_in_place(file, no_folder, "") : written_through(file);
+  }
+  if (!regular && is_unnamed_pipe(file.get())) return written_through(file);
+  final_name found;
+  if (const int error = find_final_name(path, &found)) return failed(error);
+  owned_descriptor folder(found.folder);
+  // Another file or none at the name: the file was moved after it was opened.
+  if (!found.exists || !is_same_file(found.info, opened)) return failed(ESTALE);
+  struct stat folder_info;
+  if (fstat(folder.get(), &folder_info) != 0) return failed(errno);
+  bool protected_file = false;
+  if (const int error = is_protected_from_runner(folder_info, opened, &protected_file)) {
+    return failed(error);
+  }
+  if (protected_file) return refused(EACCES);
+  if (!regular) return written_through(file);
+  return plan_regular_file(file, opened, folder, folder_info, found.name);
+}
+
+// The plan for a path where the open found no file: a new file in the
+// folder where the path's links end, named only at the end.
+output_plan plan_new_file(const std::string& path) {
+  final_name found;
+  if (const int error = find_final_name(path, &found)) {
+    return error == ESTALE ? failed(error) : refused(error);
+  }
+  owned_descriptor folder(found.folder);
+  // A file made since the open found none is another program's.
+  if (found.exists) return failed(ESTALE);
+  temporary_file made;
+  if (const int error = create_temporary_file(folder.get(), found.name, 0666, &made)) {
+    return refused(error);
+  }
+  if (!made.name.empty()) {
+    // A file under a hidden name is renamed at the end, which an
+    // append-only folder forbids: it is made under the path's name instead.
+    bool append_only = false;
+    const int error = is_append_only(folder.get(), &append_only);
+    if (error != 0 || append_only) {
+      discard_temporary_file(&made);
+      if (error != 0) return failed(error);
+      owned_descriptor created(open_at(folder.get(), found.name,
+                                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY, 0666));
+      if (created.get() < 0) return errno == EEXIST ? failed(ESTALE) : refused(errno);
+      return written_in_place(created, folder, found.name);
+    }
+  }
+  output_plan plan;
+  plan.how = output_plan::way::replace;
+  folder.release();
+  plan.replacing = replacement(std::move(made), found.name, -1);
+  return plan;
+}
+
+}  // namespace
+
+output_plan plan_output(const std::string& path) {
+  // Opening the file for writing refuses what writing it in place would
+  // (but for the kernel's rules on creating, checked later), and tells what
+  // it is.
+  owned_descriptor file(open_file(path, O_WRONLY | O_NOCTTY));
+  if (file.get() < 0) return errno == ENOENT ? plan_new_file(path) : refused(errno);
+  return plan_existing_file(path, file);
 }
 
 replacement::replacement(replacement&& other) noexcept
@@ -323,34 +236,46 @@ int replacement::commit() {
   // says so, and is not a failure.
   int error = fdatasync(file_.descriptor) == 0 ? 0 : errno;
   if (error == EINVAL || error == ENOSYS || error == ENOTSUP) error = 0;
+  // Of several runs that replace one file at once, one at a time checks and
+  // renames; a signal can still end the wait.
+  if (error == 0 && old_file_ >= 0) error = lock_file(old_file_, true);
   sigset_t all;
   sigset_t old_mask;
   sigfillset(&all);
   sigprocmask(SIG_BLOCK, &all, &old_mask);
-  struct stat found;
-  const bool named = fstatat(file_.folder, name_.c_str(), &found, AT_SYMLINK_NOFOLLOW) == 0;
-  if (error == 0 && !named && errno != ENOENT) error = errno;
-  if (error == 0 && old_file_ < 0 && named) error = ESTALE;
-  if (error == 0 && old_file_ >= 0) {
-    struct stat checked;
-    if (fstat(old_file_, &checked) != 0) {
-      error = errno;
-    } else if (!named || !is_same_file(found, checked) || found.st_nlink != 1) {
-      error = ESTALE;
-    } else {
-      // The identity as it is now: a change made during the run is kept.
-      file_identity identity;
-      error = read_identity(old_file_, &identity);
-      if (error == 0) error = give_identity(file_.descriptor, identity);
-    }
-  }
-  if (error == 0) error = name_temporary_file(&file_, name_);
-  if (error == 0) {
-    error = rename_temporary_file(&file_, name_);
-  }
+  if (error == 0) error = old_file_ >= 0 ? replace_old_file() : add_new_file();
+  // Closing the old file releases the lock, after the rename.
   release();
   sigprocmask(SIG_SETMASK, &old_mask, nullptr);
   return error;
+}
+
+int replacement::replace_old_file() {
+  struct stat checked;
+  struct stat found;
+  if (fstat(old_file_, &checked) != 0) return errno;
+  if (fstatat(file_.folder, name_.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? ESTALE : errno;
+  }
+  if (!is_same_file(found, checked) || found.st_nlink != 1) return ESTALE;
+  // A folder made append-only during the run would keep the new file's
+  // name beside the old file for good.
+  bool append_only = false;
+  if (const int error = is_append_only(file_.folder, &append_only)) return error;
+  if (append_only) return EPERM;
+  // The identity as it is now: a change made during the run is kept.
+  file_identity identity;
+  int error = read_identity(old_file_, &identity);
+  if (error == 0) error = give_identity(file_.descriptor, identity);
+  if (error == 0) error = name_temporary_file(&file_, name_);
+  if (error == 0) error = rename_temporary_file(&file_, name_);
+  return error;
+}
+
+int replacement::add_new_file() {
+  // Something named so since the run began is another program's.
+  const int error = place_temporary_file(&file_, name_);
+  return error == EEXIST ? ESTALE : error;
 }
 
 }  // namespace init_bicluster

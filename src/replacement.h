@@ -1,9 +1,11 @@
 // Whether an output path is replaced whole by a new file or written in place.
-// A file is replaced only when every check of it can be made and passes, and
-// when the new file can be made indistinguishable from the old one; otherwise
-// it is written in place, as fopen(path, "w") writes it. Every step after the
-// checks is bound to the folder that was checked, so that a folder renamed or
-// swapped during the run cannot move the write elsewhere.
+// A regular file is replaced when it can be made indistinguishable from the
+// old one; it is written in place only where the runner may not do that (or
+// the folder or a mount forbids it), never because a check failed: a check
+// that fails, or finds that the path no longer names the file that was
+// opened, fails the run and leaves the file as it was. Every step after the
+// checks is bound to the folder that was checked, so that a folder renamed
+// or swapped during the run cannot move the write elsewhere.
 #ifndef INIT_BICLUSTER_REPLACEMENT_H_
 #define INIT_BICLUSTER_REPLACEMENT_H_
 
@@ -41,22 +43,28 @@ class replacement {
   int write(std::string_view bytes);
 
   // Puts the new file in the place of the path once its last byte is
-  // written: syncs it, checks that the name in the folder still refers to
-  // the file that was checked (or still to none, for a new path), gives it
-  // that file's identity as it is now, and renames it over the name, with
-  // every signal held off from the check to the rename. Returns 0, or the
-  // errno value of the failure (ESTALE when the name was changed during the
-  // run), and then the path is as it was and the new file is gone. Requires
-  // that it was not called before.
+  // written: syncs it; locks the old file (waiting a while for another run
+  // that does), checks that the name in the folder still refers to it with
+  // one link, gives the new file its identity as it is now and renames the
+  // new file over it; or, for a new path, names the new file only where
+  // nothing has that name. Every signal is held off from the check to the
+  // rename, and only one of several runs that commit at once can succeed.
+  // Returns 0, or the errno value of the failure (ESTALE when the name was
+  // changed during the run, ETXTBSY when another kept the lock), and then
+  // the path is as it was and the new file is gone. Requires that it was not
+  // called before.
   int commit();
 
  private:
   void release();
+  // The steps of `commit` after the sync, for an old file and a new path.
+  int replace_old_file();
+  int add_new_file();
 
   temporary_file file_;
   // The name of the path's file in the folder `file_.folder`.
   std::string name_;
-  // The old file, open for writing; -1 for a new path.
+  // The old file, open for writing (locked by `commit`); -1 for a new path.
   int old_file_ = -1;
   // Bytes written, and how many of them are on their way to disc.
   uint64_t written_ = 0;
@@ -66,41 +74,46 @@ class replacement {
 // How an output path is to be written.
 struct output_plan {
   enum class way {
-    // Refused: an in-place open fails with `error`, which leaves the path
+    // Refused as an in-place open would refuse it, with `error`; the path is
     // as it was.
     refuse,
-    // Written through `descriptor`, opened and truncated as fopen(path, "w")
-    // does it.
+    // Written through `descriptor`, opened for writing, and for a regular
+    // file locked and truncated, as fopen(path, "w") does it.
     in_place,
     // Written to `replacing`, which takes the path's place at the end.
     replace,
     // The run cannot be made without losing the old file, for want of a
-    // resource (`error`); the path is as it was.
+    // resource or because a check failed (`error`), or the path changed
+    // (ESTALE) or is locked by another (ETXTBSY); the path is as it was.
     fail,
   };
   way how = way::refuse;
   int error = 0;
   int descriptor = -1;
+  // For a file written in place: the folder (open with O_PATH) and the name
+  // that were checked to name it, so that the end of the run can tell
+  // whether they still do; -1 for a device, a pipe or a standard stream's
+  // file.
+  int folder = -1;
+  std::string name;
   replacement replacing;
 };
 
-// Decides how `path` is written, before anything is drawn. A symbolic link
-// is followed to the file it names, which is created when missing.
-// Replaced: a regular file of one link, not a standard stream's, in a folder
-// on the same mount that is not append-only and, where sticky, is the
-// runner's or holds the runner's file (or the runner is root), that is not
-// mounted on a path of its own, whose identity the new file takes without a
-// refusal; and a new file in a folder that is not append-only. Written in
-// place: everything else that an in-place open accepts, and every file that
-// a check cannot be made on (too few descriptors, no /proc, a folder whose
-// flags cannot be read). A shortage of a resource while the new file is
-// made and labelled fails the run. Holds at most three descriptors at once.
+// Decides how `path` is written, before anything is drawn. Symbolic links
+// are followed as the kernel follows them for this runner; the file they
+// end at is created when missing. What the kernel would refuse an open of
+// the path with O_CREAT is refused, fs.protected_regular and
+// fs.protected_fifos included, also for root. Replaced: a regular file of
+// one link, not a standard stream's, in a folder that is not append-only
+// and, where sticky, is the runner's or holds the runner's file (or the
+// runner is root), that is not mounted on a path of its own nor of another
+// project than its folder imposes, and whose identity the new file takes
+// without a refusal; and a new path. Written in place: everything else that
+// an open accepts, and a file whose checks cannot be made by nature (no
+// /proc) or for want of permission. Any other failure of a check, and a path
+// that no longer names what was opened, fails the run. Holds at most four
+// descriptors at once.
 output_plan plan_output(const std::string& path);
-
-// Opens `path` for writing in place, as fopen(path, "w") does: created with
-// mode 0666 less the umask, or truncated. Returns the descriptor, or -1 with
-// errno set.
-int open_in_place(const std::string& path);
 
 }  // namespace init_bicluster
 

@@ -59,10 +59,11 @@ run_outcome run_init_bicluster(int argc, const char* const* argv, run_environmen
   error = generator.write(*sink);
   if (error == 0) error = sink->close();
   if (error != 0) {
-    // The one failure that is not the system's: the path was not the file
-    // the run had checked when the new file was to take its place.
-    const char* reason = error == ESTALE ? "another program changed the path during the run"
-                                         : std::strerror(error);
+    // The two failures that are not the system's: the path was not the
+    // file the run had checked, and another kept the file locked.
+    const char* reason = error == ESTALE    ? "another program changed the path during the run"
+                         : error == ETXTBSY ? "another program holds a lock on the file"
+                                            : std::strerror(error);
     return failure(std::string("Could not write output file: ") + reason);
   }
   return {};

@@ -19,6 +19,25 @@
 
 namespace init_bicluster {
 
+// Sets the kernel's setting fs.`name` (/proc/sys/fs) to `value` while it
+// lives, and then back. Requires root.
+class kernel_setting {
+ public:
+  kernel_setting(const std::string& name, const std::string& value)
+      : path_("/proc/sys/fs/" + name), old_(read_file(path_)) {
+    write_file(path_, value);
+  }
+  kernel_setting(const kernel_setting&) = delete;
+  kernel_setting& operator=(const kernel_setting&) = delete;
+  ~kernel_setting() {
+    if (!old_.empty()) write_file(path_, old_);
+  }
+
+ private:
+  std::string path_;
+  std::string old_;
+};
+
 class CommandLine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -54,7 +73,6 @@ class CommandLine : public ::testing::Test {
   }
 
  protected:
-
   // Options that run the tool as the user nobody. The build folder may be
   // closed to that user, so from now on the tool runs from a copy in the
   // test's folder, which is opened to everyone. Requires root.
@@ -84,8 +102,7 @@ class CommandLine : public ::testing::Test {
   static std::string shell(const std::string& directory, const std::string& command) {
     const process_result result =
         run_process("/bin/sh", {"sh", "-c", "cd '" + directory + "' && " + command});
-    return result.exit_status == 0 ? result.standard_output
-                                   : "failed: " + result.standard_error;
+    return result.exit_status == 0 ? result.standard_output : "failed: " + result.standard_error;
   }
 
   // What the library writes for `arguments` (as for params_of) and `seed`.

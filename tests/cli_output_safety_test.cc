@@ -1,12 +1,12 @@
 // Nothing lost: whatever fails, the output path holds its old contents or the
 // whole new file, and no failure goes unreported.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
-
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -221,6 +221,7 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
     return folders;
   }();
   const std::string no_proc = "mount -t tmpfs none /proc && exec \"$0\" \"$@\"";
+  const std::pair<int, rlim_t> small_files = {RLIMIT_FSIZE, 50};
   enum way { replaced, in_place, failed, refused };
   const struct {
     const char* what;
@@ -236,12 +237,12 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
     bool standard_output_on_file = false;
   } cases[] = {
       {"ACL", "chmod 640 f && setfacl -m u:2003:rw f", "f", "", replaced},
-      {"ACL of a user's own file", "chown 65534:65534 . f && setfacl -m u:2003:r f", "f", "", replaced,
-       true},
+      {"ACL of a user's own file", "chown 65534:65534 . f && setfacl -m u:2003:r f", "f", "",
+       replaced, true},
       {"user attribute", "setfattr -n user.origin -v lab f", "f", "", replaced},
       {"inode flags", "chattr +S +d +A f", "f", "", replaced},
-      {"set-id bits of a user's own file", "chown 65534:65534 . f && chmod 6755 f", "f", "", replaced,
-       true},
+      {"set-id bits of a user's own file", "chown 65534:65534 . f && chmod 6755 f", "f", "",
+       replaced, true},
       {"file capability", "setcap cap_net_raw+ep f", "f", "", replaced},
       {"root's file of another group", "chown 0:65534 f && chmod 2640 f", "f", "", replaced},
       {"another user's file", "chown 0:65534 f && chmod 660 f && chown 65534 .", "f", "", in_place,
@@ -250,8 +251,8 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
       {"sticky folder, root runs", "chmod 1777 . && chown 2003 . f", "f", "", replaced},
       {"sticky folder, another's file",
        "mkdir -m 1777 s && chown 2003 f && chmod 666 f && mv f s/f", "s/f", "", in_place, true},
-      {"sticky folder, the runner's file", "mkdir -m 1777 s && chown 65534:65534 f && mv f s/f", "s/f",
-       "", replaced, true},
+      {"sticky folder, the runner's file", "mkdir -m 1777 s && chown 65534:65534 f && mv f s/f",
+       "s/f", "", replaced, true},
       {"append-only folder", "chattr +a .", "f", "chattr -a .", in_place},
       {"unreadable append-only folder", "mkdir -m 333 u && chmod 666 f && mv f u/f && chattr +a u",
        "u/f", "chattr -a u", in_place, true},
@@ -259,10 +260,22 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
       {"bind mount's source", "touch g && mount --bind f g", "f", "umount g", in_place},
       {"bind mount at a path with escapes", "touch 'g \\h' && mount --bind f 'g \\h'", "f",
        "umount 'g \\h'", in_place},
-      {"bind mount's source, without /proc", "touch g && mount --bind f g", "f", "umount g",
-       in_place, false, {}, "", {"/usr/bin/unshare", "-m", "/bin/sh", "-c", no_proc}},
-      {"bind mount's source, with three descriptors free", "touch g && mount --bind f g", "f",
-       "umount g", in_place, false, {{RLIMIT_NOFILE, 6}}},
+      {"bind mount's source, without /proc",
+       "touch g && mount --bind f g",
+       "f",
+       "umount g",
+       in_place,
+       false,
+       {},
+       "",
+       {"/usr/bin/unshare", "-m", "/bin/sh", "-c", no_proc}},
+      {"bind mount's source, with three descriptors free",
+       "touch g && mount --bind f g",
+       "f",
+       "umount g",
+       in_place,
+       false,
+       {{RLIMIT_NOFILE, 6}}},
       {"bind mount on btrfs",
        "truncate -s 120M img && mkfs.btrfs -q img >/dev/null && mkdir m && mount -o loop img m && "
        "mv f m/f && touch m/g && mount --bind m/f m/g",
@@ -271,22 +284,59 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
        "truncate -s 120M img && mkfs.btrfs -q img >/dev/null && mkdir m && mount -o loop img m && "
        "touch m/f && chattr +C m/f && cat f > m/f && rm f",
        "m/f", "umount m", replaced},
-      {"project and flags on XFS", "truncate -s 320M img && mkfs.xfs -q img && mkdir m && "
-           "mount -o loop img m && mv f m/f && xfs_io -c 'chproj 42' -c 'chattr +Sd' m/f",
+      {"project and flags on XFS",
+       "truncate -s 320M img && mkfs.xfs -q img && mkdir m && "
+       "mount -o loop img m && mv f m/f && xfs_io -c 'chproj 42' -c 'chattr +Sd' m/f",
        "m/f", "umount m", replaced},
       {"longest path", "mkdir -p " + deep + " && mv f " + deep + "f", deep + "f", "", replaced},
-      {"one descriptor free", "", "f", "", in_place, false, {{RLIMIT_NOFILE, 4}}},
-      {"two descriptors free", "", "f", "", in_place, false, {{RLIMIT_NOFILE, 5}}},
+      {"XFS folder that imposes another project",
+       "truncate -s 320M img && mkfs.xfs -q img && mkdir m && mount -o loop img m && mv f m/f && "
+       "xfs_io -c 'chproj 20' m/f && xfs_io -c 'chproj 10' -c 'chattr +P' m",
+       "m/f", "umount m", in_place},
+      // With too few descriptors for its checks a run fails, before a write
+      // that a size limit makes fail could cut the old file.
+      {"one descriptor free",
+       "",
+       "f",
+       "",
+       failed,
+       false,
+       {{RLIMIT_NOFILE, 4}, small_files},
+       "Could not write output file: Too many open files\n"},
+      {"two descriptors free",
+       "",
+       "f",
+       "",
+       failed,
+       false,
+       {{RLIMIT_NOFILE, 5}, small_files},
+       "Could not write output file: Too many open files\n"},
       {"standard output on the file", "", "f", "", in_place, false, {}, "", {}, true},
       {"no inode free",
-       "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=2 tmpfs t && mv f t/f", "t/f", "umount t",
-       failed, false, {}, "Could not write output file: No space left on device\n"},
+       "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=2 tmpfs t && mv f t/f",
+       "t/f",
+       "umount t",
+       failed,
+       false,
+       {},
+       "Could not write output file: No space left on device\n"},
       {"no room for an attribute",
        "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=4 tmpfs t && mv f t/f && "
        "setfattr -n user.note -v 0x$(head -c 600 /dev/zero | od -An -tx1 -v | tr -d ' \\n') t/f",
-       "t/f", "umount t", failed, false, {}, "Could not write output file: No space left on device\n"},
-      {"new path, no inode free", "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=1 tmpfs t",
-       "t/n", "umount t", refused, false, {}, "Could not open output file\n"},
+       "t/f",
+       "umount t",
+       failed,
+       false,
+       {},
+       "Could not write output file: No space left on device\n"},
+      {"new path, no inode free",
+       "mkdir t && mount -t tmpfs -o size=1m,nr_inodes=1 tmpfs t",
+       "t/n",
+       "umount t",
+       refused,
+       false,
+       {},
+       "Could not open output file\n"},
   };
   const std::vector<std::string> numbers = {"10", "5", "3", "2", "4", "-1", "-1"};
   const std::string expected = library_file({"10", "5", "3", "2", "4", "-1", "-1", ""}, 7);
@@ -352,11 +402,78 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
       EXPECT_EQ(read_file(directory_ + "/g"), read_file(path));
     }
     if (c.as_nobody) tool_ = TOOL_PATH;
-    EXPECT_EQ(shell(directory_, "ls -A . t m s u 2>/dev/null"), listing)
-        << "something left beside";
+    EXPECT_EQ(shell(directory_, "ls -A . t m s u 2>/dev/null"), listing) << "something left beside";
     if (!c.cleanup.empty()) {
       EXPECT_EQ(shell(directory_, c.cleanup), "");
     }
+  }
+}
+
+// The kernel refuses an open with O_CREAT of an existing file in a sticky
+// folder that others may write, when the file is neither the runner's nor
+// the folder owner's (fs.protected_regular, fs.protected_fifos). The tool
+// opens an existing file without O_CREAT, and refuses it the same way, root
+// included; a refused FIFO's reader gets nothing.
+TEST_F(CommandLine, TheKernelsProtectionsHoldForEveryRunner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to set the kernel's settings";
+  enum way { replaced, in_place, refused };
+  const std::string fifo = "rm f && mkfifo -m 666 f && ";
+  const struct {
+    const char* what;
+    const char* setting;
+    const char* level;
+    std::string setup;  // in the test's folder, on the file f
+    way expected;
+    bool as_nobody = false;
+  } cases[] = {
+      {"a user's file, world-writable", "protected_regular", "1", "chmod 1777 . && chown 2003 f",
+       refused},
+      {"a user's file, unprotected", "protected_regular", "0", "chmod 1777 . && chown 2003 f",
+       replaced},
+      {"a user's file, group-writable", "protected_regular", "2", "chmod 1770 . && chown 2003 f",
+       refused},
+      {"a user's file, group-writable, level 1", "protected_regular", "1",
+       "chmod 1770 . && chown 2003 f", replaced},
+      {"the folder owner's file", "protected_regular", "2", "chmod 1777 . && chown 2003 . f",
+       replaced},
+      {"a user's file, another runs", "protected_regular", "1",
+       "chmod 1777 . && chown 2003 f && chmod 666 f", refused, true},
+      {"a user's FIFO", "protected_fifos", "1", fifo + "chmod 1777 . && chown 2003 f", refused},
+      {"a user's FIFO, unprotected", "protected_fifos", "0", fifo + "chmod 1777 . && chown 2003 f",
+       in_place},
+  };
+  const std::string expected = library_file({"10", "5", "3", "2", "4", "-1", "-1", ""}, 7);
+  const std::string path = directory_ + "/f";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(directory_);
+    ASSERT_EQ(mkdir(directory_.c_str(), 0755), 0);
+    tool_ = TOOL_PATH;
+    const run_options options = c.as_nobody ? as_nobody() : run_options{};
+    write_file(path, "old\n");
+    ASSERT_EQ(shell(directory_, c.setup), "");
+    const kernel_setting setting(c.setting, c.level);
+    struct stat before;
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    const bool is_fifo = S_ISFIFO(before.st_mode);
+    std::string received;
+    std::thread reader;
+    if (is_fifo) reader = std::thread([&] { received = read_file(path); });
+    const process_result result =
+        run({"--seed=7", "10", "5", "3", "2", "4", "-1", "-1", path}, options);
+    if (is_fifo) {
+      // A reader still waiting for a writer is let go.
+      const int writer = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) close(writer);
+      reader.join();
+    }
+    EXPECT_EQ(result.exit_status, c.expected == refused ? 1 : 0);
+    EXPECT_EQ(result.standard_error, c.expected == refused ? "Could not open output file\n" : "");
+    const std::string bytes = is_fifo ? received : read_file(path);
+    EXPECT_EQ(bytes, c.expected == refused ? (is_fifo ? "" : "old\n") : expected);
+    struct stat after;
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino != before.st_ino, c.expected == replaced);
   }
 }
 
