@@ -13,10 +13,9 @@ from setuptools import setup
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCES = os.path.join("csrc")
-LIBRARY = ["bicluster_reader", "bicluster_set", "decimal", "file_identity", "file_io",
-           "free_draws", "generator", "init_bicluster", "output_sink", "rand_generator",
-           "record_writer", "replacement", "row_collector", "row_stamp", "run_params",
-           "vector_path"]
+# Every source of the library: all but the tool's main.
+LIBRARY = sorted(name[:-3] for name in os.listdir(os.path.join(HERE, SOURCES))
+                 if name.endswith(".cc") and name != "main.cc")
 GENERATED = os.path.join("build", "generated")
 
 

@@ -351,6 +351,11 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
     // build runs these rows.
     if (!c.wrapper.empty()) continue;
 #endif
+#if defined(TOOL_UNDER_EMULATOR)
+    // qemu-user does not pass on the request for a file's project
+    // (FS_IOC_FSGETXATTR), so an emulated tool cannot see projects.
+    if (c.setup.find("chproj") != std::string::npos) continue;
+#endif
     std::filesystem::remove_all(directory_);
     ASSERT_EQ(mkdir(directory_.c_str(), 0755), 0);
     write_file(directory_ + "/f", "old\n");
@@ -363,7 +368,7 @@ TEST_F(CommandLine, TheWrittenFileIsTheSameFile) {
     const std::string path = directory_ + "/" + c.name;
     const std::string identity = "stat -c '%u:%g %a' '" + c.name +
                                  "' && getfattr -d -m - -e hex '" + c.name + "' && lsattr -p '" +
-                                 c.name + "' | cut -d' ' -f1-2";
+                                 c.name + "' | awk '{ print $1, $2 }'";
     const std::string before = shell(directory_, identity);
     const std::string listing = shell(directory_, "ls -A . t m s u 2>/dev/null");
     struct stat old_file;
