@@ -108,17 +108,36 @@ int write_biclusters(const bicluster_set& set, output_sink& sink);
 // and holding every column but the fixed one. `num_rows` and `num_columns`,
 // when not -1, are what the rows and the column list are checked against;
 // when -1, they are taken as small as the file allows: one past the largest
-// row named (0 when none is), and the count of listed columns, plus one when
-// the fixed column falls among them (a fixed column just past the listed
-// ones is taken as outside the matrix). Returns nothing when the file was
-// read, or a message that names the line and what was expected there ("line
-// 8: a row number followed by one space, found 'x'"); `*set` is then
-// unspecified. Never reads outside `text`.
+// row named (0 when none is; rows stop below 2147483647, the tool's greatest
+// count), and the count of listed columns, plus one when the fixed column
+// falls among them (a fixed column just past the listed ones is taken as
+// outside the matrix). Returns nothing when the file was read, or a message
+// that names the line and what was expected there ("line 8: a row number
+// followed by one space, found 'x'"), or k_reader_out_of_memory; `*set` is
+// then unspecified. Never reads outside `text`; its memory grows with the
+// biclusters read, not with the numbers named.
 std::optional<std::string> read_biclusters(std::string_view text, bicluster_set& set,
                                            int32_t num_rows = -1, int32_t num_columns = -1);
 
-// Reads the bicluster file at `path` into memory, then as read_biclusters
-// reads its bytes; a file that cannot be read gives a message that names the
+// The message of the readers when the memory for the biclusters cannot be
+// had.
+inline constexpr std::string_view k_reader_out_of_memory =
+    "out of memory while reading the biclusters";
+
+// Reads a bicluster file from the open `descriptor` (a file, a pipe, a
+// device) as read_biclusters reads its bytes, a block at a time as they
+// come, so that input that goes wrong is refused at its first bad line
+// after at most a MiB of it. A regular file is read as long as it was when
+// this began: what is added to it meanwhile is not read. When `error` is
+// not null, `*error` is set to 0, or to the errno value of a failed read
+// (the message is then the system's reason) or ENOMEM (with
+// k_reader_out_of_memory). Leaves the descriptor open.
+std::optional<std::string> read_biclusters_from(int descriptor, bicluster_set& set,
+                                                int32_t num_rows = -1, int32_t num_columns = -1,
+                                                int* error = nullptr);
+
+// Opens the bicluster file at `path` and reads it as read_biclusters_from
+// does; a file that cannot be opened or read gives a message that names the
 // path and the system's reason.
 std::optional<std::string> read_bicluster_file(const std::string& path, bicluster_set& set,
                                                int32_t num_rows = -1, int32_t num_columns = -1);

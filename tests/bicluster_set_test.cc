@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "init_bicluster.h"
@@ -130,6 +136,11 @@ TEST(ReadBiclusters, RefusesEachMalformedFormAtItsLine) {
       {"BICLUSTER 0\n3\n2147483648 \n", -1, -1,
        "line 3: a row number followed by one space, found '2147483648 '"},
       {"BICLUSTER 0\n3\n-5 \n", -1, -1, "line 3: a row number followed by one space, found '-5 '"},
+      {"BICLUSTER 0\n3\n2147483647 \n", -1, -1,
+       "line 3: a row number below 2147483647, found '2147483647 '"},
+      {"BICLUSTER 0\n2147483647\n", -1, -1,
+       "line 2: -1 or a row number below 2147483647, found '2147483647\\n'"},
+      {"BICLUSTER 0\n-1\n0 2147483646 \n-1\n\n", -1, -1, ""},
       {"BICLUSTER 0\n3\n5 8 \n", 8, -1, "line 3: a row number below 8, found '8 '"},
       {"BICLUSTER 0\n3\n5 3 \n", -1, -1, "line 3: a row other than the fixed row, found '3 '"},
       {"BICLUSTER 0\n3\n5 1 5 \n", -1, -1,
@@ -139,9 +150,10 @@ TEST(ReadBiclusters, RefusesEachMalformedFormAtItsLine) {
       {"BICLUSTER 0\n3\n5 \n2\n0 1 2 \n", -1, -1, "line 5: column 3 followed by one space, found '2 '"},
       {"BICLUSTER 0\n3\n5 \n2\n0 1 3\n", -1, -1,
        "line 5: column 3 followed by one space, found '3\\n'"},
-      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \n", -1, 5, "line 5: column 4 followed by one space, found '\\n'"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \n", -1, 5,
+       "line 5: column 4 followed by one space (num_columns is 5), found '\\n'"},
       {"BICLUSTER 0\n3\n5 \n2\n0 1 3 4 \n", -1, 4,
-       "line 5: a line feed after the last column, found '4 '"},
+       "line 5: a line feed after the last column (num_columns is 4), found '4 '"},
       {"BICLUSTER 0\n3\n5 \n2\n0 1 3 ", -1, -1,
        "line 5: column 4 followed by one space, found the end of the file"},
       {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \nBICLUSTER 1\n4\n", -1, -1,
@@ -149,7 +161,14 @@ TEST(ReadBiclusters, RefusesEachMalformedFormAtItsLine) {
       {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \nBICLUSTER 1\n3\n\n-1\n", -1, -1,
        "line 9: the fixed column of every record, 2, found '-1\\n'"},
       {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \nBICLUSTER 1\n3\n\n2\n0 1 \n", -1, -1,
-       "line 10: the column list of line 5, found '0 '"},
+       "line 10: the column list of line 5 (column 3 followed by one space), found '\\n'"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \nBICLUSTER 1\n3\n\n2\n0 1 4 \n", -1, -1,
+       "line 10: the column list of line 5 (column 3 followed by one space), found '4 '"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 4 5 6 7 8 9 10 11 \nBICLUSTER 1\n3\n\n2\n0 1 3 4 5 6 7 8 9 10 12 \n",
+       -1, -1, "line 10: the column list of line 5 (column 11 followed by one space), found '12 '"},
+      {"BICLUSTER 0\n3\n5 \n2\n0 1 3 \nBICLUSTER 1\n3\n\n2\n0 1 3 ", -1, -1,
+       "line 10: the column list of line 5 (a line feed after the last column), found the end of "
+       "the file"},
       {good + "\n", -1, -1, "line 11: 'BICLUSTER 2', found '\\n'"},
       {good + "BICLUSTER 2\n3\n\x01\xff \n", -1, -1,
        "line 13: a row number followed by one space, found '\\x01\\xff '"},
@@ -196,6 +215,84 @@ TEST(ReadBiclusters, InfersTheSmallestMatrixAndWritesTheFileBack) {
             "/nonexistent/b: No such file or directory");
   ASSERT_FALSE(read_bicluster_file(std::string(TEST_DATA_DIR) + "/example.txt", set));
   EXPECT_EQ(set.size(), 2u);
+}
+
+// Files read a block at a time, from a regular file and through a FIFO, say
+// what the same bytes say when read whole, wherever the blocks part them:
+// lists longer than a block, a change past the first block, a cut end.
+TEST(ReadBiclusters, FromAFileOrAPipeAsFromTheBytes) {
+  const auto file_of = [](int32_t num_rows, int32_t num_columns, int32_t size, int32_t fixed) {
+    run_params params;
+    params.num_rows = num_rows;
+    params.num_columns = num_columns;
+    params.num_biclusters = 3;
+    params.min_rows = params.max_rows = size;
+    params.fixed_row = -1;
+    params.fixed_column = fixed;
+    string_sink sink;
+    EXPECT_EQ(write_biclusters(params, 5, sink), 0);
+    return sink.text();
+  };
+  // Column lists of 1.3 MB, and free-row lists of 2.6 MB.
+  const std::string wide = file_of(100, 200000, 5, 7);
+  const std::string tall = file_of(10000000, 3, 350000, -1);
+  std::string changed_column = wide;
+  changed_column[wide.size() - 200000] = '9';
+  std::string repeated_row = tall;
+  const std::size_t second = tall.find('\n', tall.find("BICLUSTER 1")) + 1;
+  const std::size_t row = tall.find(' ', second + (std::size_t{3} << 20) - tall.size() / 3) + 1;
+  repeated_row.replace(row, tall.find(' ', row) - row,
+                       tall.substr(second, tall.find(' ', second) - second));
+  const std::string texts[] = {wide, tall, changed_column, repeated_row,
+                               wide.substr(0, wide.size() - 3), tall + "BICLUSTER 3\n-1\n5 5 \n"};
+  const std::string path = std::string(testing::TempDir()) + "/init_bicluster_read_test";
+  for (const std::string& text : texts) {
+    bicluster_set whole;
+    const std::string said = read_biclusters(text, whole).value_or("read");
+    for (const bool through_a_pipe : {false, true}) {
+      std::filesystem::remove(path);
+      std::thread writer;
+      if (through_a_pipe) {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        writer = std::thread([&] {
+          // A reader that stops early makes the writes fail, not end the
+          // process.
+          sigset_t pipe;
+          sigemptyset(&pipe);
+          sigaddset(&pipe, SIGPIPE);
+          pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+          std::ofstream(path, std::ios::binary) << text;
+        });
+      } else {
+        std::ofstream(path, std::ios::binary) << text;
+      }
+      bicluster_set read;
+      EXPECT_EQ(read_bicluster_file(path, read).value_or("read"), said)
+          << (through_a_pipe ? "pipe" : "file") << ", " << text.size() << " bytes";
+      if (through_a_pipe) writer.join();
+      EXPECT_TRUE(said != "read" || read == whole);
+    }
+  }
+  std::filesystem::remove(path);
+}
+
+// Input that is wrong from its first byte is refused there, after a block of
+// it, however much more it would give; and no descriptor stays open.
+TEST(ReadBiclusters, EndlessInputIsRefusedAtItsFirstLine) {
+  const auto open_descriptors = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+  };
+  std::string zeros;
+  for (int byte = 0; byte < 24; ++byte) zeros += "\\x00";
+  const auto before = open_descriptors();
+  for (int i = 0; i < 10; ++i) {
+    bicluster_set set;
+    EXPECT_EQ(read_bicluster_file("/dev/zero", set).value_or(""),
+              "line 1: 'BICLUSTER 0', found '" + zeros + "...'");
+    EXPECT_EQ(read_bicluster_file("/dev/urandom", set).value_or("").substr(0, 30),
+              "line 1: 'BICLUSTER 0', found '");
+  }
+  EXPECT_EQ(open_descriptors(), before);
 }
 
 }  // namespace
