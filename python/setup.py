@@ -49,7 +49,7 @@ setup(
     version=VERSION,
     ext_modules=[Pybind11Extension(
         "init_bicluster._core",
-        ["init_bicluster/_core.cpp"] + [os.path.join(SOURCES, name + ".cc") for name in LIBRARY],
+        ["src/core.cpp"] + [os.path.join(SOURCES, name + ".cc") for name in LIBRARY],
         include_dirs=[SOURCES, GENERATED],
         cxx_std=20,
         extra_compile_args=["-Wno-maybe-uninitialized"],
