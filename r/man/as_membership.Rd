@@ -7,18 +7,20 @@
 as_membership(x, sparse = TRUE)
 }
 \arguments{
-\item{x}{An `initial_biclusters` object.}
+\item{x}{An \code{initial_biclusters} object.}
 
-\item{sparse}{Whether to return a sparse pattern matrix (`ngCMatrix` of
+\item{sparse}{Whether to return a sparse pattern matrix (\code{ngCMatrix} of
 package Matrix) rather than a numeric 0/1 matrix.}
 }
 \value{
-A `num_rows` by `length(x)` matrix whose column `j` marks the rows
-  of bicluster `j`.
+A \code{num_rows} by \code{length(x)} matrix whose column \code{j} marks the rows
+of bicluster \code{j}.
 }
 \description{
-The rows by biclusters membership matrix of `x`, fixed row included: the
-layout in which biclustering packages take starting row sets.
+The rows by biclusters membership matrix of \code{x}, fixed row included: the
+layout in which biclustering packages take starting row sets. For the
+logical matrices of package biclust's \code{Biclust} class, see
+\code{vignette("initbicluster")}.
 }
 \examples{
 x <- draw_biclusters(6, 4, 2, 2, 3, seed = 1)

@@ -21,30 +21,30 @@ draw_biclusters(
 \item{num_biclusters}{How many biclusters to draw; none when 0 or less.}
 
 \item{min_rows, max_rows}{The least and greatest size of a bicluster, fixed
-row included. `max_rows` may not exceed `num_rows`, nor `min_rows`
-`max_rows`.}
+row included. \code{max_rows} may not exceed \code{num_rows}, nor \code{min_rows}
+\code{max_rows}.}
 
-\item{fixed_row}{A row (from 1 to `num_rows`) that every bicluster holds,
-or `NA` for none.}
+\item{fixed_row}{A row (from 1 to \code{num_rows}) that every bicluster holds,
+or \code{NA} for none.}
 
-\item{fixed_column}{A column recorded apart in every bicluster, or `NA`
-for none; one outside 1 to `num_columns` leaves every column listed.}
+\item{fixed_column}{A column recorded apart in every bicluster, or \code{NA}
+for none (not 0, which the file would read as none); one outside 1 to
+\code{num_columns} leaves every column listed.}
 
 \item{seed}{A whole number from 0 to 4294967295: the biclusters that
-`init_bicluster --seed` writes with the same value. `NULL` takes a seed
-from R's generator, so that [set.seed()] makes a script repeatable.}
+\code{init_bicluster --seed} writes with the same value. \code{NULL} takes a seed
+from R's generator, so that \code{\link[=set.seed]{set.seed()}} makes a script repeatable.}
 }
 \value{
-An object of class `initial_biclusters`: a list with `rows` (one
-  integer vector per bicluster, the fixed row first when there is one, then
-  the other rows in the order drawn), `fixed_row` and `fixed_column`
-  (1-based, or `NA`), `num_rows`, `num_columns`, and `seed`, the seed used.
-  Rows and columns are numbered from 1; the file format of
-  [write_biclusters()] numbers them from 0.
+An \code{initial_biclusters} object (see \link{initbicluster-package}): a list
+of integer vectors, one per bicluster, the fixed row first when there is
+one, then the other rows in the order drawn, with the matrix's fields and
+the seed used. Rows and columns are numbered from 1; the file format of
+\code{\link[=write_biclusters]{write_biclusters()}} numbers them from 0.
 }
 \description{
-Draws `num_biclusters` biclusters of a `num_rows` by `num_columns` matrix.
-Each takes a size from `min_rows` to `max_rows` (the fixed row, when there
+Draws \code{num_biclusters} biclusters of a \code{num_rows} by \code{num_columns} matrix.
+Each takes a size from \code{min_rows} to \code{max_rows} (the fixed row, when there
 is one, counts in it and belongs to every bicluster), then that many rows
 drawn at random without repetition, and every column. The matrix itself is
 not needed: only its dimensions matter.
@@ -52,5 +52,6 @@ not needed: only its dimensions matter.
 \examples{
 x <- draw_biclusters(6, 4, 2, 2, 3, fixed_row = 5, fixed_column = 3, seed = 1)
 x
-x$rows
+x[[1]]
+lengths(x)
 }

@@ -11,7 +11,16 @@ Draws initial biclusters for a biclustering run: random sets of rows, of a
 size between a least and a greatest count, each with every column,
 optionally with one fixed row in every bicluster and one fixed column
 recorded apart. For a given seed the rows are exactly those that the
-command-line tool `init_bicluster --seed` writes, on every machine.
+command-line tool \code{init_bicluster --seed} writes, on every machine.
+}
+\details{
+A set of initial biclusters is a list: one integer vector of 1-based rows
+per bicluster, the fixed row first. Its matrix is kept with it, read with
+\code{$}: \code{x$num_rows}, \code{x$num_columns}, \code{x$fixed_row}, \code{x$fixed_column} (\code{NA}
+for none) and \code{x$seed} (\code{NA} when no seed draws these biclusters, as for a
+selection or a join). See \code{\link[=draw_biclusters]{draw_biclusters()}}, \code{\link[=initial_biclusters]{initial_biclusters()}},
+\code{\link[=write_biclusters]{write_biclusters()}}, \code{\link[=read_biclusters]{read_biclusters()}}, \code{\link[=as_membership]{as_membership()}} and
+\code{vignette("initbicluster")}.
 }
 \author{
 \strong{Maintainer}: init_bicluster authors \email{maintainers@init-bicluster.example.org} [copyright holder]

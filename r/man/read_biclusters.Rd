@@ -7,20 +7,22 @@
 read_biclusters(file, num_rows = NA, num_columns = NA)
 }
 \arguments{
-\item{file}{The path of the file.}
+\item{file}{The path of the file; \code{~} is expanded.}
 
 \item{num_rows, num_columns}{The dimensions of the matrix, which the rows
-and the column list are checked against; when `NA`, the smallest the file
+and the column list are checked against; when \code{NA}, the smallest the file
 allows (one past the largest row named; the listed columns, and the fixed
 column where it falls among them).}
 }
 \value{
-An `initial_biclusters` object whose `seed` is `NA`.
+An \code{initial_biclusters} object whose seed is \code{NA}.
 }
 \description{
-Reads a file in the format of `init_bicluster`, strictly: anything the
+Reads a file in the format of \code{init_bicluster}, strictly: anything the
 tool would not write is an error that names the line and what was
-expected there.
+expected there. The file is read a block at a time, so that input that
+goes wrong is refused at its first bad line, and a file that grows while
+it is read is read as long as it was.
 }
 \examples{
 x <- draw_biclusters(6, 4, 2, 2, 3, fixed_row = 5, fixed_column = 3, seed = 1)

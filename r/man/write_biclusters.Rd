@@ -7,20 +7,21 @@
 write_biclusters(x, file)
 }
 \arguments{
-\item{x}{An `initial_biclusters` object.}
+\item{x}{An \code{initial_biclusters} object.}
 
-\item{file}{The path of the file.}
+\item{file}{The path of the file; \code{~} is expanded.}
 }
 \value{
-`file`, invisibly.
+\code{file}, invisibly.
 }
 \description{
-Writes `x` in the file format of `init_bicluster`: byte for byte the file
+Writes \code{x} in the file format of \code{init_bicluster}: byte for byte the file
 the tool writes for the same arguments and seed. Rows and columns are
-numbered from 0 in the file. An existing file is replaced whole by a new
-one once every byte is written, keeping its owner, mode and attributes, so
-that a failure leaves the old file as it was; where that cannot be, it is
-written in place (see the tool's manual page).
+numbered from 0 in the file. Every field of \code{x} and every row is checked
+first. An existing file is replaced whole by a new one once every byte is
+written, keeping its owner, mode and attributes, so that a failure leaves
+the old file as it was; where that cannot be, it is written in place (see
+the tool's manual page).
 }
 \examples{
 x <- draw_biclusters(6, 4, 2, 2, 3, fixed_row = 5, fixed_column = 3, seed = 1)

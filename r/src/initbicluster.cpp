@@ -5,6 +5,7 @@
 // once no library frame is left on the stack.
 #include <R_ext/Rdynload.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -30,18 +31,34 @@ void check_interrupt(void*) { R_CheckUserInterrupt(); }
 // again once the library has returned.
 bool interrupt_asked() { return R_ToplevelExec(check_interrupt, nullptr) == FALSE; }
 
-// The run's numbers, from an integer vector of the seven arguments, the
-// fixed row and column already 0-based (-1 for none).
-run_params params_of(cpp11::integers numbers) {
+// A number that R's code has checked to be a whole number within 32 bits.
+int32_t int32_of(double value) { return static_cast<int32_t>(value); }
+
+// The run's numbers, from a double vector of the seven arguments, the fixed
+// row and column already 0-based (-1 for none), each checked by R's code to
+// be a whole number within 32 bits.
+run_params params_of(cpp11::doubles numbers) {
   run_params params;
-  params.num_rows = numbers[0];
-  params.num_columns = numbers[1];
-  params.num_biclusters = numbers[2];
-  params.min_rows = numbers[3];
-  params.max_rows = numbers[4];
-  params.fixed_row = numbers[5];
-  params.fixed_column = numbers[6];
+  params.num_rows = int32_of(numbers[0]);
+  params.num_columns = int32_of(numbers[1]);
+  params.num_biclusters = int32_of(numbers[2]);
+  params.min_rows = int32_of(numbers[3]);
+  params.max_rows = int32_of(numbers[4]);
+  params.fixed_row = int32_of(numbers[5]);
+  params.fixed_column = int32_of(numbers[6]);
   return params;
+}
+
+// The shape of a set of biclusters, from a double vector of its number of
+// rows and columns and its fixed row and column, 0-based (-1 for none), as
+// R's code checks them.
+struct shape {
+  int32_t num_rows, num_columns, fixed_row, fixed_column;
+};
+
+shape shape_of(cpp11::doubles numbers) {
+  return {int32_of(numbers[0]), int32_of(numbers[1]), int32_of(numbers[2]),
+          int32_of(numbers[3])};
 }
 
 // Fills a list with one integer vector per bicluster, the fixed row first,
@@ -88,42 +105,74 @@ class list_filler final : public init_bicluster::bicluster_visitor {
   bool interrupted_ = false;
 };
 
-// The set that the R object `rows` (a list of integer vectors, the fixed row
-// first in each) describes, 0-based. Refuses rows outside the matrix,
-// repeated, or without the fixed row in front.
-bicluster_set set_of(cpp11::list rows, int num_rows, int num_columns, int fixed_row,
-                     int fixed_column) {
+// The rows of `item`, bicluster `index` (from 1), as integers: an integer
+// vector as it is, or a double vector of whole numbers within 32 bits. Stops
+// with an R error for anything else.
+std::vector<int> rows_of(SEXP item, R_xlen_t index) {
+  const R_xlen_t count = Rf_xlength(item);
+  std::vector<int> rows(static_cast<std::size_t>(count));
+  if (TYPEOF(item) == INTSXP) {
+    std::copy(INTEGER(item), INTEGER(item) + count, rows.begin());
+    return rows;
+  }
+  if (TYPEOF(item) != REALSXP) {
+    cpp11::stop("bicluster %d is not a vector of row numbers", int(index));
+  }
+  const double* values = REAL(item);
+  for (R_xlen_t j = 0; j < count; ++j) {
+    const double value = values[j];
+    if (!(value >= 1 && value <= 2147483647.0 && value == static_cast<double>(
+                                                       static_cast<int64_t>(value)))) {
+      rows[static_cast<std::size_t>(j)] = NA_INTEGER;
+    } else {
+      rows[static_cast<std::size_t>(j)] = static_cast<int>(value);
+    }
+  }
+  return rows;
+}
+
+// The set that the R list `rows` (vectors of row numbers, the fixed row
+// first in each) describes, 0-based. Refuses rows outside the matrix, not
+// whole, repeated, or without the fixed row in front, naming the bicluster.
+bicluster_set set_of(cpp11::list rows, const shape& matrix) {
   bicluster_set set;
-  set.num_rows = num_rows;
-  set.num_columns = num_columns;
-  set.fixed_row = fixed_row;
-  set.fixed_column = fixed_column;
+  set.num_rows = matrix.num_rows;
+  set.num_columns = matrix.num_columns;
+  set.fixed_row = matrix.fixed_row;
+  set.fixed_column = matrix.fixed_column;
   set.offsets.reserve(static_cast<std::size_t>(rows.size()) + 1);
   set.offsets.push_back(0);
-  std::vector<bool> held(static_cast<std::size_t>(std::max(num_rows, 0)));
+  std::vector<bool> held(static_cast<std::size_t>(std::max(matrix.num_rows, 0)));
+  const int fixed = matrix.fixed_row;
   for (R_xlen_t i = 0; i < rows.size(); ++i) {
-    SEXP item = rows[i];
-    if (TYPEOF(item) != INTSXP) cpp11::stop("bicluster %d is not an integer vector", int(i + 1));
-    const int* values = INTEGER(item);
-    const R_xlen_t count = Rf_xlength(item);
-    R_xlen_t first = 0;
-    if (fixed_row != -1) {
-      if (count == 0 || values[0] != fixed_row + 1) {
-        cpp11::stop("bicluster %d does not begin with the fixed row", int(i + 1));
+    const std::vector<int> values = rows_of(rows[i], i + 1);
+    std::size_t first = 0;
+    if (fixed != -1) {
+      if (values.empty() || values[0] != fixed + 1) {
+        cpp11::stop("bicluster %d does not begin with the fixed row, %d", int(i + 1), fixed + 1);
       }
       first = 1;
     }
     const std::size_t start = set.rows.size();
-    for (R_xlen_t j = first; j < count; ++j) {
+    for (std::size_t j = first; j < values.size(); ++j) {
       const int row = values[j];
-      if (row == NA_INTEGER || row < 1 || row > num_rows || row - 1 == fixed_row ||
-          held[static_cast<std::size_t>(row - 1)]) {
+      const char* wrong = nullptr;
+      if (row == NA_INTEGER || row < 1 || row > matrix.num_rows) {
+        wrong = "is not a row of the matrix";
+      } else if (row - 1 == fixed) {
+        wrong = "is the fixed row, which stands only first";
+      } else if (held[static_cast<std::size_t>(row - 1)]) {
+        wrong = "is listed twice";
+      }
+      if (wrong != nullptr) {
         for (std::size_t k = start; k < set.rows.size(); ++k) {
           held[static_cast<std::size_t>(set.rows[k])] = false;
         }
-        cpp11::stop("bicluster %d: row %d is not a row of the matrix other than the fixed row, "
-                    "or is listed twice",
-                    int(i + 1), row);
+        if (row == NA_INTEGER) {
+          cpp11::stop("bicluster %d: entry %d is not a row number from 1 to %d", int(i + 1),
+                      int(j + 1), matrix.num_rows);
+        }
+        cpp11::stop("bicluster %d: row %d %s", int(i + 1), row, wrong);
       }
       held[static_cast<std::size_t>(row - 1)] = true;
       set.rows.push_back(row - 1);
@@ -136,8 +185,9 @@ bicluster_set set_of(cpp11::list rows, int num_rows, int num_columns, int fixed_
   return set;
 }
 
-// The R object of `set`: the list the R functions build the class from.
-cpp11::writable::list object_of(const bicluster_set& set) {
+// The rows of `set` as R's list: one integer vector per bicluster, the fixed
+// row first, 1-based.
+cpp11::writable::list rows_of(const bicluster_set& set) {
   const R_xlen_t count = static_cast<R_xlen_t>(set.size());
   cpp11::writable::list rows(count);
   const std::size_t fixed = set.fixed_row != -1;
@@ -150,9 +200,17 @@ cpp11::writable::list object_of(const bicluster_set& set) {
     for (std::size_t j = first; j < last; ++j) *out++ = set.rows[j] + 1;
     rows[i] = members;
   }
-  return cpp11::writable::list({rows, cpp11::as_sexp(set.num_rows),
-                                cpp11::as_sexp(set.num_columns),
-                                cpp11::as_sexp(set.fixed_row), cpp11::as_sexp(set.fixed_column)});
+  return rows;
+}
+
+// The R object of `set`: the list the R functions build the class from, its
+// numbers as doubles, since a fixed column may lie outside R's integers.
+cpp11::writable::list object_of(const bicluster_set& set) {
+  return cpp11::writable::list(
+      {rows_of(set), cpp11::as_sexp(static_cast<double>(set.num_rows)),
+       cpp11::as_sexp(static_cast<double>(set.num_columns)),
+       cpp11::as_sexp(static_cast<double>(set.fixed_row)),
+       cpp11::as_sexp(static_cast<double>(set.fixed_column))});
 }
 
 // Whether the memory for the smallest run that `params` allow could be had
@@ -174,7 +232,7 @@ bool could_hold(const run_params& params) {
 // The tool's refusal of `numbers` (the seven arguments, 0-based), or "".
 extern "C" SEXP initbicluster_check(SEXP numbers) {
   BEGIN_CPP11
-  const auto refusal = init_bicluster::check_run_params(params_of(cpp11::integers(numbers)));
+  const auto refusal = init_bicluster::check_run_params(params_of(cpp11::doubles(numbers)));
   return cpp11::as_sexp(refusal.value_or(""));
   END_CPP11
 }
@@ -183,7 +241,7 @@ extern "C" SEXP initbicluster_check(SEXP numbers) {
 // Requires numbers the check accepts and a seed from 0 to 2^32 - 1.
 extern "C" SEXP initbicluster_draw(SEXP numbers, SEXP seed) {
   BEGIN_CPP11
-  const run_params params = params_of(cpp11::integers(numbers));
+  const run_params params = params_of(cpp11::doubles(numbers));
   const auto seed_value = static_cast<uint32_t>(cpp11::as_cpp<double>(seed));
   if (!could_hold(params)) {
     cpp11::stop("Could not allocate memory for %d biclusters of at least %d rows",
@@ -200,21 +258,29 @@ extern "C" SEXP initbicluster_draw(SEXP numbers, SEXP seed) {
   END_CPP11
 }
 
-// Writes the biclusters `rows` (as draw gives them) of a matrix of the given
-// shape to the file `path`, as the tool writes it.
-extern "C" SEXP initbicluster_write(SEXP rows, SEXP shape, SEXP path) {
+// The rows of `rows` (vectors of row numbers, the fixed row first) of a
+// matrix of the shape `matrix` (as shape_of reads it), checked whole, as
+// integer vectors.
+extern "C" SEXP initbicluster_rows(SEXP rows, SEXP matrix) {
   BEGIN_CPP11
-  cpp11::integers numbers(shape);
-  const bicluster_set set = set_of(cpp11::list(rows), numbers[0], numbers[1], numbers[2],
-                                   numbers[3]);
+  return rows_of(set_of(cpp11::list(rows), shape_of(cpp11::doubles(matrix))));
+  END_CPP11
+}
+
+// Writes the biclusters `rows` of a matrix of the shape `matrix` to the file
+// `path`, as the tool writes it, after checking them whole.
+extern "C" SEXP initbicluster_write(SEXP rows, SEXP matrix, SEXP path) {
+  BEGIN_CPP11
+  const bicluster_set set = set_of(cpp11::list(rows), shape_of(cpp11::doubles(matrix)));
   const std::string file = cpp11::as_cpp<std::string>(path);
   int error = 0;
   std::unique_ptr<init_bicluster::file_sink> sink = init_bicluster::file_sink::open(file, &error);
   if (sink == nullptr) cpp11::stop("Could not open output file: %s", std::strerror(error));
   error = init_bicluster::write_biclusters(set, *sink);
   if (error != 0) {
-    const char* reason = error == ESTALE ? "another program changed the path during the run"
-                                         : std::strerror(error);
+    const char* reason = error == ESTALE    ? "another program changed the path during the run"
+                         : error == ETXTBSY ? "another program holds a lock on the file"
+                                            : std::strerror(error);
     cpp11::stop("Could not write output file: %s", reason);
   }
   return R_NilValue;
@@ -246,6 +312,7 @@ extern "C" void R_init_initbicluster(DllInfo* info) {
   static const R_CallMethodDef calls[] = {
       {"initbicluster_check", reinterpret_cast<DL_FUNC>(&initbicluster_check), 1},
       {"initbicluster_draw", reinterpret_cast<DL_FUNC>(&initbicluster_draw), 2},
+      {"initbicluster_rows", reinterpret_cast<DL_FUNC>(&initbicluster_rows), 2},
       {"initbicluster_write", reinterpret_cast<DL_FUNC>(&initbicluster_write), 3},
       {"initbicluster_read", reinterpret_cast<DL_FUNC>(&initbicluster_read), 3},
       {"initbicluster_version", reinterpret_cast<DL_FUNC>(&initbicluster_version), 0},
