@@ -1,10 +1,12 @@
 #include "file_checks.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -205,6 +207,13 @@ int imposes_other_project(int folder, int new_file, uint32_t project, bool* impo
   if (result != 0) return has_no_flags(error) ? 0 : error;
   *imposes = (own.fsx_xflags & FS_XFLAG_PROJINHERIT) != 0 && own.fsx_projid != project;
   return 0;
+}
+
+bool may_replace_in_sticky_folders() {
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3] = {};
+  if (syscall(SYS_capget, &header, sets) != 0) return geteuid() == 0;
+  return (sets[CAP_FOWNER / 32].effective & (1u << (CAP_FOWNER % 32))) != 0;
 }
 
 bool is_standard_stream_file(const struct stat& file) {

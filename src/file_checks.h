@@ -36,6 +36,11 @@ int is_mounted_on_its_own(int descriptor, const struct stat& file, int folder, b
 // file just made in the folder, whose project tells the folder's.
 int imposes_other_project(int folder, int new_file, uint32_t project, bool* imposes);
 
+// Whether this process may rename over another user's file in a sticky
+// folder: it holds CAP_FOWNER, as root usually does (or, where the
+// capabilities cannot be read, it is root).
+bool may_replace_in_sticky_folders();
+
 // Whether `file` is the file of a standard stream of this process.
 bool is_standard_stream_file(const struct stat& file);
 

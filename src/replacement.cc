@@ -67,11 +67,12 @@ output_plan plan_regular_file(owned_descriptor& file, const struct stat& opened,
                               const std::string& name) {
   // A file of several names, or mounted from elsewhere, is one that a new
   // file cannot stand in for. In a sticky folder (such as /tmp) only the
-  // owners and root may replace another user's file.
+  // owners, and a runner with CAP_FOWNER (root), may replace another user's
+  // file.
   const uid_t user = geteuid();
   bool in_place = opened.st_nlink != 1 || folder_info.st_dev != opened.st_dev ||
-                  ((folder_info.st_mode & S_ISVTX) != 0 && user != 0 && user != opened.st_uid &&
-                   user != folder_info.st_uid);
+                  ((folder_info.st_mode & S_ISVTX) != 0 && user != opened.st_uid &&
+                   user != folder_info.st_uid && !may_replace_in_sticky_folders());
   int error = 0;
   if (!in_place) error = is_append_only(folder.get(), &in_place);
   if (error == 0 && !in_place)

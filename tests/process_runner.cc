@@ -60,7 +60,9 @@ process_result run_process(const std::string& program, const std::vector<std::st
     const int out = options.standard_output_file.empty()
                         ? open(out_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC)
                         : open(options.standard_output_file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    const int err = open(err_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int err = options.standard_error_file.empty()
+                        ? open(err_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC)
+                        : open(options.standard_error_file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);

@@ -32,6 +32,8 @@ struct run_options {
   // When not empty, the child's standard output is this file, opened for
   // appending, and nothing of it is captured.
   std::string standard_output_file;
+  // The same for standard error.
+  std::string standard_error_file;
   // Starts the child with standard error closed.
   bool close_standard_error = false;
   // When above 0, SIGKILL is sent to the child this long after it started.
