@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,6 +110,55 @@ TEST(DrawBiclusters, ReportsMemoryThatCannotBeHad) {
   EXPECT_TRUE(set.rows.empty());
 }
 
+// An address-space limit cannot be combined with AddressSanitizer's shadow,
+// nor with an emulator's reserve.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(TOOL_UNDER_EMULATOR)
+// What `draw` returns in a child process whose address space may grow by
+// `room` bytes beyond what it holds.
+int in_a_child_with_room(const std::function<int()>& draw, rlim_t room) {
+  const pid_t child = fork();
+  if (child == 0) {
+    std::ifstream statm("/proc/self/statm");
+    unsigned long pages = 0;
+    statm >> pages;
+    const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + room;
+    const rlimit address_space = {limit, limit};
+    _exit(setrlimit(RLIMIT_AS, &address_space) == 0 ? draw() : 255);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Rows that outgrow the memory in the middle of a run are a want of memory,
+// not a stop, whether the run is collected whole or handed over.
+TEST(DrawBiclusters, RowsThatOutgrowTheMemoryAreAWantOfIt) {
+  run_params spread = small_run();
+  spread.num_rows = spread.max_rows = 10000000;
+  spread.num_biclusters = 40;
+  spread.min_rows = 1;
+  spread.fixed_row = -1;
+  EXPECT_EQ(in_a_child_with_room(
+                [&] {
+                  bicluster_set set;
+                  return draw_biclusters(spread, 1, set);
+                },
+                rlim_t{300} << 20),
+            ENOMEM);
+  run_params large = spread;
+  large.num_rows = 200000000;
+  large.min_rows = large.max_rows = 150000000;
+  large.num_biclusters = 1;
+  EXPECT_EQ(in_a_child_with_room(
+                [&] {
+                  stopping_visitor visitor(1);
+                  return draw_biclusters(large, 1, visitor);
+                },
+                rlim_t{300} << 20),
+            ENOMEM);
+}
+#endif
+
 // One line of each record of a good file changed at a time, and what the
 // reader says of it.
 TEST(ReadBiclusters, RefusesEachMalformedFormAtItsLine) {
@@ -136,6 +189,13 @@ TEST(ReadBiclusters, RefusesEachMalformedFormAtItsLine) {
       {"BICLUSTER 0\n3\n2147483648 \n", -1, -1,
        "line 3: a row number followed by one space, found '2147483648 '"},
       {"BICLUSTER 0\n3\n-5 \n", -1, -1, "line 3: a row number followed by one space, found '-5 '"},
+      {"BICLUSTER 0\n-1\n0123456 \n-1\n\n", -1, -1,
+       "line 3: a row number followed by one space, found '0123456 '"},
+      {"BICLUSTER 0\n-1\n0 \n-1\n\n", 0, -1, "line 3: a row number below 0, found '0 '"},
+      {good, 0, -1, "line 2: -1 or a row number below 0, found '3\\n'"},
+      {"BICLUSTER 0\n" + std::string(40, 'x'), -1, -1,
+       "line 2: the fixed row, a number alone on its line, found '" + std::string(24, 'x') +
+           "...'"},
       {"BICLUSTER 0\n3\n2147483647 \n", -1, -1,
        "line 3: a row number below 2147483647, found '2147483647 '"},
       {"BICLUSTER 0\n2147483647\n", -1, -1,
@@ -287,6 +347,7 @@ TEST(ReadBiclusters, EndlessInputIsRefusedAtItsFirstLine) {
   const auto before = open_descriptors();
   for (int i = 0; i < 10; ++i) {
     bicluster_set set;
+    EXPECT_FALSE(read_bicluster_file(std::string(TEST_DATA_DIR) + "/example.txt", set));
     EXPECT_EQ(read_bicluster_file("/dev/zero", set).value_or(""),
               "line 1: 'BICLUSTER 0', found '" + zeros + "...'");
     EXPECT_EQ(read_bicluster_file("/dev/urandom", set).value_or("").substr(0, 30),

@@ -456,6 +456,18 @@ TEST_F(FaultInjection, AFileWrittenInPlaceKeepsOtherRunsOut) {
   EXPECT_TRUE(read_file(directory_ + "/other-name") == expected);
 }
 
+// A file written in place whose close fails (as some file systems report a
+// write that failed late) is a failure, reported as such.
+TEST_F(FaultInjection, AFileWrittenInPlaceWhoseCloseFailsIsAFailure) {
+  write_file(output_, "old\n");
+  ASSERT_EQ(link(output_.c_str(), (directory_ + "/other-name").c_str()), 0);
+  ASSERT_NO_FATAL_FAILURE(find_output_calls());
+  const process_result result =
+      run_injected("inject=close:error=EIO:when=" + std::to_string(output_close_));
+  EXPECT_EQ(result.exit_status, 1);
+  EXPECT_EQ(result.standard_error, "Could not write output file: Input/output error\n");
+}
+
 // A fault in any call from the run's first naming of the path to its first
 // write of the file (a want of descriptors or memory, an I/O error, an
 // interruption) never leads to a write in place: a size limit then makes

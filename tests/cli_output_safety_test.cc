@@ -143,11 +143,18 @@ TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
   ASSERT_EQ(stat(target.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 07640u);
 
-  // A dangling link: the file it names is made.
+  // A dangling link: the file it names is made; at the end of a chain of
+  // relative links, each relative to its own folder.
   ASSERT_EQ(symlink("made.txt", (directory_ + "/dangling").c_str()), 0);
   EXPECT_EQ(run_on(directory_ + "/dangling").exit_status, 0);
   EXPECT_EQ(read_file(directory_ + "/made.txt"), expected);
   EXPECT_TRUE(std::filesystem::is_symlink(directory_ + "/dangling"));
+  ASSERT_EQ(mkdir((directory_ + "/sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("sub/b", (directory_ + "/a").c_str()), 0);
+  ASSERT_EQ(symlink("c", (directory_ + "/sub/b").c_str()), 0);
+  EXPECT_EQ(run_on(directory_ + "/a").exit_status, 0);
+  EXPECT_EQ(read_file(directory_ + "/sub/c"), expected);
+  EXPECT_FALSE(std::filesystem::exists(directory_ + "/c"));
 
   // A file of several names is written in place: every name sees the new
   // bytes.
@@ -157,7 +164,7 @@ TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
   EXPECT_EQ(run_on(linked).exit_status, 0);
   EXPECT_EQ(read_file(linked), expected);
   EXPECT_EQ(read_file(directory_ + "/other-name.txt"), expected);
-  EXPECT_EQ(entries_in(directory_), 6);
+  EXPECT_EQ(entries_in(directory_), 8);
 
   // A FIFO is written in place, to its reader.
   const std::string fifo = directory_ + "/fifo";
@@ -173,7 +180,7 @@ TEST_F(CommandLine, EveryKindOfPathIsWrittenAsItShouldBe) {
   const process_result folder = run_on(directory_);
   EXPECT_EQ(folder.exit_status, 1);
   EXPECT_EQ(folder.standard_error, "Could not open output file\n");
-  EXPECT_EQ(entries_in(directory_), 7);
+  EXPECT_EQ(entries_in(directory_), 9);
 }
 
 TEST_F(CommandLine, AFileInAFolderClosedToNewFilesIsWrittenInPlace) {

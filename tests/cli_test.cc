@@ -183,6 +183,7 @@ TEST_F(CommandLine, BadOptionsAreRefusedBeforeTheFileIsTouched) {
       {{"--seed", "+1"}, "Option --seed must be " + seed_rule},
       {{"--seed", " 1"}, "Option --seed must be " + seed_rule},
       {{"--seed", "1 "}, "Option --seed must be " + seed_rule},
+      {{"--seed=10 "}, "Option --seed must be " + seed_rule},
       {{"--seed", "1x"}, "Option --seed must be " + seed_rule},
       {{"--seed", "0x10"}, "Option --seed must be " + seed_rule},
       {{"--seed", "4294967296"}, "Option --seed must be " + seed_rule},

@@ -61,6 +61,15 @@ TEST(WriteBiclusters, ReportsTheSinksFailures) {
   failing_sink bad_close(false);
   EXPECT_EQ(write_biclusters(example_params(), 1, bad_close), EDQUOT);
   EXPECT_EQ(bad_close.calls, 2);
+  // The same through a set drawn into memory, as the bindings write.
+  bicluster_set set;
+  ASSERT_EQ(draw_biclusters(example_params(), 1, set), 0);
+  failing_sink set_write(true);
+  EXPECT_EQ(write_biclusters(set, set_write), EPIPE);
+  EXPECT_EQ(set_write.calls, 1);
+  failing_sink set_close(false);
+  EXPECT_EQ(write_biclusters(set, set_close), EDQUOT);
+  EXPECT_EQ(set_close.calls, 2);
 }
 
 TEST(Version, IsTheBuildsVersion) {
