@@ -40,24 +40,29 @@ install(FILES
 # Debian wants manual pages and changelogs compressed, without a time stamp
 # in the gzip header so that the bytes do not depend on the build.
 find_program(GZIP gzip REQUIRED)
-configure_file(packaging/changelog.in ${packaging_dir}/changelog @ONLY)
-foreach(file IN ITEMS ${PROJECT_SOURCE_DIR}/man/init_bicluster.1 ${packaging_dir}/changelog)
-  get_filename_component(name ${file} NAME)
+# The changelogs, upstream's and Debian's, and the copyright are those of the
+# Debian source package.
+foreach(file_and_name IN ITEMS man/init_bicluster.1:init_bicluster.1 CHANGELOG.md:changelog
+                               debian/changelog:changelog.Debian)
+  string(REPLACE ":" ";" pair ${file_and_name})
+  list(GET pair 0 file)
+  list(GET pair 1 name)
   add_custom_command(OUTPUT ${packaging_dir}/${name}.gz
-    COMMAND ${GZIP} -9 -n -c ${file} > ${packaging_dir}/${name}.gz
-    DEPENDS ${file}
+    COMMAND ${GZIP} -9 -n -c ${PROJECT_SOURCE_DIR}/${file} > ${packaging_dir}/${name}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/${file}
     VERBATIM
   )
 endforeach()
 add_custom_target(compressed_documents ALL
-  DEPENDS ${packaging_dir}/init_bicluster.1.gz ${packaging_dir}/changelog.gz)
+  DEPENDS ${packaging_dir}/init_bicluster.1.gz ${packaging_dir}/changelog.gz
+          ${packaging_dir}/changelog.Debian.gz)
 install(FILES ${packaging_dir}/init_bicluster.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
   COMPONENT tool)
 foreach(component_and_package IN ITEMS tool:init-bicluster dev:libinit-bicluster-dev)
   string(REPLACE ":" ";" pair ${component_and_package})
   list(GET pair 0 component)
   list(GET pair 1 package)
-  install(FILES ${packaging_dir}/changelog.gz packaging/copyright
+  install(FILES ${packaging_dir}/changelog.gz ${packaging_dir}/changelog.Debian.gz debian/copyright
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
 endforeach()
 
@@ -95,6 +100,8 @@ install(FILES ${packaging_dir}/init_bicluster.pc DESTINATION ${CMAKE_INSTALL_LIB
 set(CPACK_PACKAGE_NAME init-bicluster)
 set(CPACK_PACKAGE_VENDOR "the init_bicluster authors")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The Debian revision of the source package's changelog.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_CONTACT "${INIT_BICLUSTER_MAINTAINER}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_GENERATOR DEB)
@@ -125,9 +132,11 @@ together with every column; one row and one column may be fixed. Runs are
 reproducible from a seed, and the output file is replaced in one step.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libinit-bicluster-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
-set(CPACK_COMPONENT_DEV_DESCRIPTION "library for writing random initial biclusters
+set(CPACK_COMPONENT_DEV_DESCRIPTION "library for drawing, writing and reading initial biclusters
 The static library behind init_bicluster, with its C++ headers, a CMake
 package (find_package(init_bicluster)) and a pkg-config file. It checks the
 arguments of a run and writes its bicluster file, for an explicit seed, to
-any output sink, byte for byte as the tool does.")
+any output sink, byte for byte as the tool does; draws the same biclusters
+into memory, whole or one at a time; and reads bicluster files back
+strictly.")
 include(CPack)

@@ -11,8 +11,9 @@ trap 'rm -rf "$work"' EXIT
 cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$work" >/dev/null
 version=$(sed -n 's/^#define INIT_BICLUSTER_VERSION "\(.*\)"$/\1/p' \
   "$build_dir/generated/init_bicluster_version.h")
-tool=$(echo "$work/init-bicluster_${version}"_*.deb)
-dev=$(echo "$work/libinit-bicluster-dev_${version}"_*.deb)
+# The upstream version and the Debian revision of the source package.
+tool=$(echo "$work/init-bicluster_${version}-1"_*.deb)
+dev=$(echo "$work/libinit-bicluster-dev_${version}-1"_*.deb)
 [ "$(ls "$work"/*.deb | wc -l)" -eq 2 ] || { echo "expected exactly two packages"; exit 1; }
 
 # expect PACKAGE PATTERN...: every pattern is a path in the package, and the
@@ -35,10 +36,10 @@ expect() {
 }
 lib='usr/lib/([a-z0-9_-]+/)?'
 expect "$tool" 'usr/bin/init_bicluster' 'usr/share/man/man1/init_bicluster\.1\.gz' \
-  'usr/share/doc/init-bicluster/(copyright|changelog\.gz)'
+  'usr/share/doc/init-bicluster/(copyright|changelog\.gz|changelog\.Debian\.gz)'
 expect "$dev" "${lib}libinit_bicluster\.a" 'usr/include/init_bicluster/[a-z_]+\.h' \
   "${lib}cmake/init_bicluster/init_bicluster-[a-z-]+\.cmake" "${lib}pkgconfig/init_bicluster\.pc" \
-  'usr/share/doc/libinit-bicluster-dev/(copyright|changelog\.gz)'
+  'usr/share/doc/libinit-bicluster-dev/(copyright|changelog\.gz|changelog\.Debian\.gz)'
 dpkg-deb -f "$tool" Package Version Architecture Depends
 # Both are for the architecture of the build's compiler (a cross build's too).
 triplet=$(sed -n 's/^CMAKE_LIBRARY_ARCHITECTURE:[A-Z]*=//p' "$build_dir/CMakeCache.txt")
