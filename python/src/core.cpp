@@ -7,6 +7,7 @@
 #include <pybind11/pybind11.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -139,7 +140,9 @@ std::pair<py::array_t<int64_t>, py::array_t<int32_t>> arrays_of(bicluster_set&& 
     rows[at++] = set.fixed_row;
     const auto first = static_cast<std::size_t>(set.offsets[i]);
     const auto last = static_cast<std::size_t>(set.offsets[i + 1]);
-    std::memcpy(rows + at, set.rows.data() + first, (last - first) * sizeof(int32_t));
+    // std::copy, since the rows of a run without free rows may be no array.
+    std::copy(set.rows.begin() + static_cast<std::ptrdiff_t>(first),
+              set.rows.begin() + static_cast<std::ptrdiff_t>(last), rows + at);
     at += last - first;
     offsets[i + 1] = static_cast<int64_t>(at);
   }
