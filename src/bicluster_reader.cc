@@ -137,11 +137,8 @@ class reader {
     ++at_;
     return true;
   }
-  // A number alone on its line.
-  bool number_line(int32_t* value) {
-    fill(k_field);
-    return parse_number(at_, end_, value) && expect('\n');
-  }
+  // A number alone on its line. Requires k_field bytes filled.
+  bool number_line(int32_t* value) { return parse_number(at_, end_, value) && expect('\n'); }
   std::optional<std::string> read_header(int32_t index);
   std::optional<std::string> read_fixed_row(bool first);
   std::optional<std::string> read_free_rows();
@@ -504,7 +501,6 @@ std::optional<std::string> reader::read() {
   set_.num_columns = num_columns_ == -1 ? 0 : num_columns_;
   set_.offsets.push_back(0);
   reserve_rows(set_, size_);
-  if (!hold(0)) throw std::bad_alloc();
   for (int64_t index = 0;; ++index) {
     fill(1);
     if (at_ == end_) break;

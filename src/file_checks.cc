@@ -22,10 +22,6 @@ namespace init_bicluster {
 
 namespace {
 
-bool is_same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // Whether `error` says that the runner may not look: an answer that keeps
 // the file in place, not a failure.
 bool is_denied(int error) { return error == EACCES || error == EPERM; }
@@ -118,6 +114,19 @@ int is_a_mount_point(const struct stat& file, bool* mounted) {
 }
 
 }  // namespace
+
+bool is_same_file(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int is_still_named(int folder, const std::string& name, int descriptor, struct stat* named) {
+  struct stat open;
+  if (fstat(descriptor, &open) != 0) return errno;
+  if (fstatat(folder, name.c_str(), named, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? ESTALE : errno;
+  }
+  return is_same_file(*named, open) ? 0 : ESTALE;
+}
 
 int is_protected_from_runner(const struct stat& folder, const struct stat& file, bool* refused) {
   *refused = false;

@@ -9,8 +9,17 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <string>
 
 namespace init_bicluster {
+
+// Whether `a` and `b` are the status of one file.
+bool is_same_file(const struct stat& a, const struct stat& b);
+
+// Whether `name` in the folder open at `folder` still names the file open at
+// `descriptor`: 0 when it does, with the name's status in `*named`; ESTALE
+// when it names another file or none; or the errno value of a failure.
+int is_still_named(int folder, const std::string& name, int descriptor, struct stat* named);
 
 // Whether the kernel would refuse this runner an open with O_CREAT of the
 // existing file `file`, found in the folder `folder`, as fopen(path, "w")

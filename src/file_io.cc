@@ -147,53 +147,43 @@ int name_temporary_file(temporary_file* file, const std::string& target_name) {
   return EEXIST;
 }
 
-int rename_temporary_file(temporary_file* file, const std::string& target_name) {
+int rename_temporary_file(temporary_file* file, const std::string& target_name, bool replace) {
   int error = 0;
   // Linux releases the descriptor even when close reports EINTR.
-  if (::close(file->descriptor) != 0 && errno != EINTR) error = errno;
-  file->descriptor = -1;
-  if (error == 0 &&
-      renameat(file->folder, file->name.c_str(), file->folder, target_name.c_str()) != 0) {
-    error = errno;
-  }
-  if (error != 0) unlinkat(file->folder, file->name.c_str(), 0);
-  file->name.clear();
-  return error;
-}
-
-int place_temporary_file(temporary_file* file, const std::string& target_name) {
-  int error = 0;
-  if (file->name.empty()) {
-    // An unnamed file is linked under the name itself, which fails where
-    // anything has that name.
-    const std::string source = "/proc/self/fd/" + std::to_string(file->descriptor);
-    if (linkat(AT_FDCWD, source.c_str(), file->folder, target_name.c_str(), AT_SYMLINK_FOLLOW) !=
-        0) {
-      error = errno;
-    }
-    // Linux releases the descriptor even when close reports EINTR.
-    if (::close(file->descriptor) != 0 && errno != EINTR && error == 0) {
-      error = errno;
-      unlinkat(file->folder, target_name.c_str(), 0);
-    }
-    file->descriptor = -1;
-    return error;
-  }
   if (::close(file->descriptor) != 0 && errno != EINTR) error = errno;
   file->descriptor = -1;
   const char* hidden = file->name.c_str();
   const char* target = target_name.c_str();
   bool renamed = false;
   if (error == 0) {
-    renamed = renameat2(file->folder, hidden, file->folder, target, RENAME_NOREPLACE) == 0;
+    renamed =
+        (replace ? renameat(file->folder, hidden, file->folder, target)
+                 : renameat2(file->folder, hidden, file->folder, target, RENAME_NOREPLACE)) == 0;
     error = renamed ? 0 : errno;
     // A file system without the flag: a second name fails the same way.
-    if (error == EINVAL || error == ENOSYS) {
+    if (!replace && (error == EINVAL || error == ENOSYS)) {
       error = linkat(file->folder, hidden, file->folder, target, 0) == 0 ? 0 : errno;
     }
   }
   if (!renamed) unlinkat(file->folder, hidden, 0);
   file->name.clear();
+  return error;
+}
+
+int place_temporary_file(temporary_file* file, const std::string& target_name) {
+  if (!file->name.empty()) return rename_temporary_file(file, target_name, false);
+  // An unnamed file is linked under the name itself, which fails where
+  // anything has that name.
+  const std::string source = "/proc/self/fd/" + std::to_string(file->descriptor);
+  int error =
+      linkat(AT_FDCWD, source.c_str(), file->folder, target_name.c_str(), AT_SYMLINK_FOLLOW) == 0
+          ? 0
+          : errno;
+  if (::close(file->descriptor) != 0 && errno != EINTR && error == 0) {
+    error = errno;
+    unlinkat(file->folder, target_name.c_str(), 0);
+  }
+  file->descriptor = -1;
   return error;
 }
 

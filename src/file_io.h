@@ -84,11 +84,12 @@ int create_temporary_file(int folder, const std::string& target_name, mode_t mod
 // that it can be renamed over the target. Returns 0 or the errno value.
 int name_temporary_file(temporary_file* file, const std::string& target_name);
 
-// Closes `file` and renames it to `target_name` in its folder, which it
-// replaces in one step. Returns 0, or the errno value of the failure, after
-// which the target is as it was and the temporary file is gone. Requires a
-// named file (name_temporary_file).
-int rename_temporary_file(temporary_file* file, const std::string& target_name);
+// Closes `file` and renames it to `target_name` in its folder: in one step
+// over what has that name when `replace`, else only where nothing has it
+// (EEXIST, and that is left alone). Returns 0, or the errno value of the
+// failure, after which the target is as it was and the temporary file is
+// gone. Requires a named file (name_temporary_file).
+int rename_temporary_file(temporary_file* file, const std::string& target_name, bool replace);
 
 // Closes `file` and gives it the name `target_name` in its folder, where
 // nothing may have that name: then it fails with EEXIST and leaves that

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "file_checks.h"
 #include "file_io.h"
 
 namespace init_bicluster {
@@ -24,7 +25,7 @@ int read_followed_link(int folder, const std::string& name, const struct stat& s
   if (link < 0) return errno;
   struct stat held;
   int error = fstat(link, &held) == 0 ? 0 : errno;
-  if (error == 0 && (held.st_dev != seen.st_dev || held.st_ino != seen.st_ino)) error = ESTALE;
+  if (error == 0 && !is_same_file(held, seen)) error = ESTALE;
   if (error == 0) {
     // The kernel's own walk applies its rules to this link and those after
     // it; a missing file at the end is what a new path has.
@@ -37,7 +38,7 @@ int read_followed_link(int folder, const std::string& name, const struct stat& s
   }
   struct stat named;
   if (error == 0 && fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) error = errno;
-  if (error == 0 && (named.st_dev != held.st_dev || named.st_ino != held.st_ino)) error = ESTALE;
+  if (error == 0 && !is_same_file(named, held)) error = ESTALE;
   if (error == 0) {
     target->resize(PATH_MAX);
     const ssize_t length = readlinkat(link, "", target->data(), target->size());

@@ -1,11 +1,11 @@
 #include "output_sink.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "file_checks.h"
 #include "file_io.h"
 #include "replacement.h"
 
@@ -63,16 +63,9 @@ int file_sink::close() {
   }
   // A file moved away during the run does not hold the run at the path.
   int error = 0;
-  struct stat written;
-  struct stat named;
   if (folder_ >= 0) {
-    if (fstat(descriptor_, &written) != 0) {
-      error = errno;
-    } else if (fstatat(folder_, name_.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
-      error = errno == ENOENT ? ESTALE : errno;
-    } else if (named.st_dev != written.st_dev || named.st_ino != written.st_ino) {
-      error = ESTALE;
-    }
+    struct stat named;
+    error = is_still_named(folder_, name_, descriptor_, &named);
     ::close(folder_);
     folder_ = -1;
   }

@@ -20,10 +20,6 @@ namespace {
 // disc, while the run goes on.
 constexpr uint64_t k_writeback_step = uint64_t{8} << 20;
 
-bool is_same_file(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 output_plan refused(int error) {
   output_plan plan;
   plan.how = output_plan::way::refuse;
@@ -252,13 +248,9 @@ int replacement::commit() {
 }
 
 int replacement::replace_old_file() {
-  struct stat checked;
-  struct stat found;
-  if (fstat(old_file_, &checked) != 0) return errno;
-  if (fstatat(file_.folder, name_.c_str(), &found, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT ? ESTALE : errno;
-  }
-  if (!is_same_file(found, checked) || found.st_nlink != 1) return ESTALE;
+  struct stat named;
+  if (const int error = is_still_named(file_.folder, name_, old_file_, &named)) return error;
+  if (named.st_nlink != 1) return ESTALE;
   // A folder made append-only during the run would keep the new file's
   // name beside the old file for good.
   bool append_only = false;
@@ -269,7 +261,7 @@ int replacement::replace_old_file() {
   int error = read_identity(old_file_, &identity);
   if (error == 0) error = give_identity(file_.descriptor, identity);
   if (error == 0) error = name_temporary_file(&file_, name_);
-  if (error == 0) error = rename_temporary_file(&file_, name_);
+  if (error == 0) error = rename_temporary_file(&file_, name_, true);
   return error;
 }
 

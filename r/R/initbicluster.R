@@ -367,20 +367,24 @@ print.initial_biclusters <- function(x, ...) {
   new_initial_biclusters(as.list(x)[i], checked)
 }
 
+# `rows` as biclusters of the matrix of `x`, checked; no seed draws them.
+remade <- function(x, rows) {
+  initial_biclusters(rows, attr(x, "num_rows"), attr(x, "num_columns"), attr(x, "fixed_row"),
+                     attr(x, "fixed_column"))
+}
+
 #' @export
 `[[<-.initial_biclusters` <- function(x, i, value) {
   rows <- as.list(x)
   rows[[i]] <- value
-  initial_biclusters(rows, attr(x, "num_rows"), attr(x, "num_columns"), attr(x, "fixed_row"),
-                     attr(x, "fixed_column"))
+  remade(x, rows)
 }
 
 #' @export
 `[<-.initial_biclusters` <- function(x, i, value) {
   rows <- as.list(x)
   rows[i] <- value
-  initial_biclusters(rows, attr(x, "num_rows"), attr(x, "num_columns"), attr(x, "fixed_row"),
-                     attr(x, "fixed_column"))
+  remade(x, rows)
 }
 
 #' @export
